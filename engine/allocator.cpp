@@ -1,0 +1,49 @@
+#include "engine/allocator.h"
+
+#include <cstdlib>
+
+#include "lua.hpp"
+
+namespace vesko::engine {
+
+namespace {
+
+struct Usage {
+  std::size_t limit = 0;  // 0: none
+  std::size_t held = 0;   // bytes in blocks the interpreter holds
+};
+// One interpreter at a time; its usage starts at zero with it.
+Usage usage;
+
+void* allocate(void* ud, void* block, std::size_t oldSize, std::size_t newSize) {
+  auto* u = static_cast<Usage*>(ud);
+  if (newSize == 0) {
+    std::free(block);
+    u->held -= oldSize;
+    return nullptr;
+  }
+  // A block that shrinks never fails: the interpreter relies on it.
+  if (u->limit != 0 && newSize > oldSize && u->held - oldSize + newSize > u->limit) {
+    return nullptr;
+  }
+  void* grown = std::realloc(block, newSize);
+  if (grown != nullptr) u->held = u->held - oldSize + newSize;
+  return grown;
+}
+
+std::size_t limitFromEnvironment() {
+  const char* text = std::getenv("VESKO_LUA_MEMORY_LIMIT");
+  if (text == nullptr) return 0;
+  char* end = nullptr;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  return end != text && *end == '\0' ? static_cast<std::size_t>(value) : 0;
+}
+
+}  // namespace
+
+lua_State* newInterpreter() {
+  usage = Usage{limitFromEnvironment(), 0};
+  return lua_newstate(allocate, &usage);
+}
+
+}  // namespace vesko::engine

@@ -1,0 +1,65 @@
+// The one interpreter and the state every external function shares.
+//
+// All of it is touched only on the host's calling thread, one external
+// function call at a time (a nested call runs inside the outer one).
+#ifndef VESKO_ENGINE_ENGINE_H
+#define VESKO_ENGINE_ENGINE_H
+
+#include <cstdint>
+
+#include "host/fm_api.h"
+
+struct lua_State;
+
+namespace vesko::engine {
+
+// The interpreter, from a successful start() to shutdown(); null otherwise.
+extern lua_State* mainState;
+
+// The thread Vesko_CallFunction runs its function on and Vesko_ResumeFunction
+// continues.  It stays reachable through a registry reference for as long as
+// it is current, so clearing the main stack never releases it.
+extern lua_State* currentCoroutine;
+extern int currentCoroutineRef;
+
+// 1 while the current coroutine is suspended in a yield reported to the host.
+extern int activeFunction;
+
+// The calculation environment of the external function now running, borrowed
+// from the host for the length of that call; vesko.Evaluate uses it.
+extern const FMExprEnv* savedEnvironment;
+
+// Makes `env` the saved environment for the length of one external-function
+// call and puts the outer call's back when it ends, so that a nested call
+// never leaves the outer one evaluating in a released environment.
+class EnvironmentScope {
+ public:
+  explicit EnvironmentScope(const FMExprEnv* env) : outer_(savedEnvironment) {
+    savedEnvironment = env;
+  }
+  ~EnvironmentScope() { savedEnvironment = outer_; }
+  EnvironmentScope(const EnvironmentScope&) = delete;
+  EnvironmentScope& operator=(const EnvironmentScope&) = delete;
+
+ private:
+  const FMExprEnv* outer_;
+};
+
+// The record of the host's latest entry call; kept for the life of the
+// loaded library.
+extern FMCallRecord* callRecord;
+
+// Builds the interpreter and its libraries.  Answers false when no
+// interpreter can be created.  Host failures propagate as exceptions.
+bool start();
+
+// Closes the interpreter (running the finalizers of what it still holds).
+void shutdown();
+
+// Makes `thread` (on top of the main stack) the current coroutine and pops
+// it; the previous one is released.
+void replaceCurrentCoroutine();
+
+}  // namespace vesko::engine
+
+#endif

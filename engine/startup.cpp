@@ -1,0 +1,228 @@
+// Engine start-up and shutdown: the one interpreter, its two library sets,
+// the start-up chunks and LuaSocket's Lua modules.
+#include <iterator>
+#include <stdexcept>
+#include <string>
+
+#include "engine/allocator.h"
+#include "engine/embedded_scripts.h"
+#include "engine/engine.h"
+#include "engine/error_record.h"
+#include "library/ascii85.h"
+#include "library/base64.h"
+#include "library/pack.h"
+#include "library/timestamp.h"
+#include "library/utf8_strings.h"
+#include "library/utf8_validity.h"
+#include "library/vesko_library.h"
+#include "lua.hpp"
+
+extern "C" {
+int luaopen_lfs(lua_State* L);
+int luaopen_bit(lua_State* L);
+int luaopen_lpeg(lua_State* L);
+int luaopen_socket_core(lua_State* L);
+int luaopen_mime_core(lua_State* L);
+}
+
+namespace vesko::engine {
+
+lua_State* mainState = nullptr;
+lua_State* currentCoroutine = nullptr;
+int currentCoroutineRef = LUA_NOREF;
+int activeFunction = 0;
+const FMExprEnv* savedEnvironment = nullptr;
+FMCallRecord* callRecord = nullptr;
+
+namespace {
+
+// An error raised outside any protected call would make the interpreter
+// exit the host process; it becomes a C++ exception that the external
+// function's guard turns into an error result instead.
+int panic(lua_State* L) {
+  const char* message = lua_tostring(L, -1);
+  throw std::runtime_error(message != nullptr ? message : "unprotected Lua error");
+}
+
+// LuaSocket's cores return their table and register nothing.  Scripts use
+// them as the globals socket and mime, and LuaSocket's own Lua modules
+// require them as socket.core and mime.core.
+void registerCore(lua_State* L, lua_CFunction open, const char* name, const char* coreName) {
+  lua_pushcfunction(L, open);
+  lua_pushstring(L, coreName);
+  lua_call(L, 1, 1);
+  lua_getglobal(L, "package");
+  lua_getfield(L, -1, "loaded");
+  lua_pushvalue(L, -3);
+  lua_setfield(L, -2, coreName);
+  lua_pushvalue(L, -3);
+  lua_setfield(L, -2, name);
+  lua_pop(L, 2);
+  lua_setglobal(L, name);
+}
+int openSocketCore(lua_State* L) {
+  registerCore(L, luaopen_socket_core, "socket", "socket.core");
+  return 0;
+}
+int openMimeCore(lua_State* L) {
+  registerCore(L, luaopen_mime_core, "mime", "mime.core");
+  return 0;
+}
+
+struct Opener {
+  const char* name;
+  lua_CFunction open;
+};
+
+constexpr Opener kFirstSet[] = {
+    {"", luaopen_base},          {"package", luaopen_package}, {"table", luaopen_table},
+    {"io", luaopen_io},          {"os", luaopen_os},           {"string", luaopen_string},
+    {"math", luaopen_math},      {"debug", luaopen_debug},     {"lfs", luaopen_lfs},
+    {"bit", luaopen_bit},        {"lpeg", luaopen_lpeg},       {"luautf8", openUtf8Strings},
+    {"vesko", openVeskoLibrary},
+};
+
+constexpr Opener kSecondSet[] = {
+    {"pack", openPack},     {"base64", openBase64},     {"ascii85", openAscii85},
+    {"mime", openMimeCore}, {"socket", openSocketCore},
+};
+
+// Calls each opener as a Lua function with its name as the one argument.
+template <std::size_t N>
+void openLibraries(lua_State* L, const Opener (&set)[N]) {
+  for (const Opener& opener : set) {
+    lua_pushcfunction(L, opener.open);
+    lua_pushstring(L, opener.name);
+    lua_call(L, 1, 0);
+  }
+}
+
+// Runs a start-up chunk.  Whether it loads or runs is not examined: a chunk
+// that fails leaves its error value and start-up goes on without what it
+// would have defined.
+void runChunk(lua_State* L, const char* text) {
+  if (luaL_loadstring(L, text) == 0) lua_pcall(L, 0, LUA_MULTRET, 0);
+}
+
+// Makes `name` (a dotted path) resolve to the table on top of the stack, as
+// a module declaring itself would: package.loaded[name] and the global path.
+// Pops the table.
+void declareModule(lua_State* L, const std::string& name) {
+  lua_getglobal(L, "package");
+  lua_getfield(L, -1, "loaded");
+  lua_pushvalue(L, -3);
+  lua_setfield(L, -2, name.c_str());
+  lua_pop(L, 2);
+
+  lua_pushvalue(L, LUA_GLOBALSINDEX);
+  std::size_t start = 0;
+  for (std::size_t dot; (dot = name.find('.', start)) != std::string::npos; start = dot + 1) {
+    const std::string part = name.substr(start, dot - start);
+    lua_getfield(L, -1, part.c_str());
+    if (!lua_istable(L, -1)) {
+      lua_pop(L, 1);
+      lua_newtable(L);
+      lua_pushvalue(L, -1);
+      lua_setfield(L, -3, part.c_str());
+    }
+    lua_remove(L, -2);
+  }
+  lua_pushvalue(L, -2);
+  lua_setfield(L, -2, name.substr(start).c_str());
+  lua_pop(L, 2);
+}
+
+// LuaSocket's packaged modules return their table instead of declaring
+// themselves, so each result is declared here under the module's name.
+void runModule(lua_State* L, const char* name, const char* text) {
+  const int top = lua_gettop(L);
+  if (luaL_loadstring(L, text) == 0 && lua_pcall(L, 0, 1, 0) == 0 && lua_istable(L, -1)) {
+    declareModule(L, name);
+  }
+  lua_settop(L, top);
+}
+
+struct Module {
+  const char* name;
+  const char* text;
+};
+
+// In dependency order; socket.headers is needed by socket.http.
+const Module kSocketModulesAfterCollection[] = {
+    {"mime", mimeModule},
+    {"socket.tp", socketTpModule},
+    {"socket.url", socketUrlModule},
+    {"socket.headers", socketHeadersModule},
+    {"socket.ftp", socketFtpModule},
+    {"socket.http", socketHttpModule},
+    {"socket.smtp", socketSmtpModule},
+};
+
+// Steps that run Lua code, inside one protected call so that any error
+// they raise ends start-up instead of the process.
+int buildEnvironment(lua_State* L) {
+  lua_State* first = lua_newthread(L);
+  currentCoroutineRef = luaL_ref(L, LUA_REGISTRYINDEX);
+  currentCoroutine = first;
+
+  openLibraries(L, kFirstSet);
+
+  registerTimestampType(L);
+  lua_pop(L, 1);
+
+  runChunk(L, startupScript);
+  runChunk(L, reModule);
+  runChunk(L, utf8SubstringScript);
+
+  lua_getglobal(L, "string");
+  lua_pushcfunction(L, isValidUtf8);
+  lua_setfield(L, -2, "isvalidutf8");
+  lua_pushcfunction(L, is7BitAscii);
+  lua_setfield(L, -2, "is7bitascii");
+  lua_pop(L, 1);
+
+  openLibraries(L, kSecondSet);
+
+  runModule(L, "socket", socketModule);
+  runModule(L, "ltn12", ltn12Module);
+  lua_gc(L, LUA_GCCOLLECT, 0);
+  for (const Module& module : kSocketModulesAfterCollection) runModule(L, module.name, module.text);
+  return 0;
+}
+
+}  // namespace
+
+bool start() {
+  lua_State* L = newInterpreter();
+  if (L == nullptr) return false;
+  lua_atpanic(L, panic);
+  if (lua_cpcall(L, buildEnvironment, nullptr) != 0) {
+    lua_close(L);
+    currentCoroutine = nullptr;
+    currentCoroutineRef = LUA_NOREF;
+    return false;
+  }
+  lua_settop(L, 0);
+  mainState = L;
+  clearError();
+  return true;
+}
+
+void shutdown() {
+  if (mainState == nullptr) return;
+  lua_close(mainState);
+  mainState = nullptr;
+  currentCoroutine = nullptr;
+  currentCoroutineRef = LUA_NOREF;
+  savedEnvironment = nullptr;
+}
+
+void replaceCurrentCoroutine() {
+  lua_State* L = mainState;
+  lua_State* thread = lua_tothread(L, -1);
+  luaL_unref(L, LUA_REGISTRYINDEX, currentCoroutineRef);
+  currentCoroutineRef = luaL_ref(L, LUA_REGISTRYINDEX);
+  currentCoroutine = thread;
+}
+
+}  // namespace vesko::engine

@@ -1,0 +1,148 @@
+#include "functions/conversion.h"
+
+#include <cstring>
+
+#include "library/timestamp.h"
+#include "library/utf8_validity.h"
+#include "lua.hpp"
+#include "plugin/host_interface.h"
+
+namespace vesko {
+
+ArgumentText readArgumentText(const FMDataVect* parameters, uint32_t index) noexcept {
+  ArgumentText text;
+  try {
+    host::Text copy = host::newText();
+    host::textSet(copy.get(), host::vectAtAsText(parameters, index));
+    // Four bytes per UTF-16 unit and one for the terminator always suffice.
+    const std::size_t capacity = 4 * static_cast<std::size_t>(host::textSize(copy.get())) + 1;
+    auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
+    host::textGetBytes(copy.get(), bytes.get(), static_cast<uint32_t>(capacity), host::kUtf8);
+    bytes[capacity - 1] = '\0';
+    text.length = std::strlen(bytes.get());
+    text.bytes = std::move(bytes);
+  } catch (const std::exception&) {
+    return {};
+  }
+  return text;
+}
+
+namespace {
+
+// [-0, +1]
+void pushArgument(lua_State* L, const FMDataVect* parameters, uint32_t index) {
+  switch (host::dataKind(host::vectAt(parameters, index))) {
+    case FM_KIND_NUMBER:
+      lua_pushnumber(L, host::fixPtAsFloat(host::vectAtAsNumber(parameters, index)));
+      break;
+    case FM_KIND_TEXT: {
+      const ArgumentText text = readArgumentText(parameters, index);
+      lua_pushlstring(L, text.data(), text.length);
+      break;
+    }
+    case FM_KIND_DATE:
+    case FM_KIND_TIME:
+    case FM_KIND_TIMESTAMP: {
+      host::FixPt seconds = host::newFixPt();
+      host::dateTimeSeconds(host::vectAtAsTimeStamp(parameters, index), seconds.get());
+      *newTimestamp(L) = host::fixPtAsFloat(seconds.get()) - kTimestampEpochOffset;
+      break;
+    }
+    default:
+      lua_pushnil(L);
+  }
+}
+
+}  // namespace
+
+bool pushArguments(lua_State* L, const FMDataVect* parameters, uint32_t count, uint32_t first) {
+  if (count <= first) return true;
+  if (count - first > static_cast<uint32_t>(LUAI_MAXCSTACK) ||
+      !lua_checkstack(L, static_cast<int>(count - first))) {
+    return false;
+  }
+  const int top = lua_gettop(L);
+  try {
+    for (uint32_t i = first; i < count; ++i) pushArgument(L, parameters, i);
+  } catch (...) {
+    lua_settop(L, top);
+    throw;
+  }
+  return true;
+}
+
+int16_t storeValue(lua_State* L, int index, FMData* result, const FMLocale* locale, StringRule rule,
+                   int16_t defaultCode) {
+  switch (lua_type(L, index)) {
+    case LUA_TBOOLEAN: {
+      host::FixPt number = host::newFixPt();
+      host::fixPtAssignInt(number.get(), lua_toboolean(L, index) ? 1 : 0);
+      host::dataSetNumber(result, number.get(), FM_KIND_NUMBER);
+      return defaultCode;
+    }
+    case LUA_TNUMBER: {
+      host::FixPt number = host::newFixPt();
+      host::fixPtAssignDouble(number.get(), lua_tonumber(L, index));
+      host::fixPtSetPrecision(number.get(), 16);
+      host::dataSetNumber(result, number.get(), FM_KIND_NUMBER);
+      return defaultCode;
+    }
+    case LUA_TSTRING: {
+      const char* bytes = lua_tostring(L, index);
+      const std::size_t length =
+          rule == StringRule::kWellFormedPrefix ? utf8ValidPrefixLength(bytes) : std::strlen(bytes);
+      host::Text text = host::newText();
+      host::textAssign(text.get(), std::string_view(bytes, length), host::kUtf8);
+      return host::dataSetText(result, text.get(), locale, FM_KIND_TEXT);
+    }
+    case LUA_TUSERDATA: {
+      const double* payload = toTimestamp(L, index);
+      if (payload == nullptr) return defaultCode;
+      host::FixPt seconds = host::newFixPt();
+      host::fixPtAssignDouble(seconds.get(), *payload + kTimestampEpochOffset);
+      host::DateTime when = host::newDateTime();
+      host::dateTimeSetSeconds(when.get(), seconds.get());
+      host::dataSetTimeStamp(result, when.get(), FM_KIND_TIMESTAMP);
+      return defaultCode;
+    }
+    default:
+      return defaultCode;  // nil, tables, functions, threads, light userdata
+  }
+}
+
+int16_t storeResult(lua_State* L, const FMDataVect* parameters, FMData* result,
+                    int16_t defaultCode) {
+  if (lua_gettop(L) == 0) return defaultCode;
+  const FMLocale* locale =
+      lua_type(L, 1) == LUA_TSTRING ? host::dataLocale(host::vectAt(parameters, 0)) : nullptr;
+  return storeValue(L, 1, result, locale, StringRule::kWellFormedPrefix, defaultCode);
+}
+
+const char* loadStatusCode(int status, bool fromFile) {
+  switch (status) {
+    case LUA_ERRSYNTAX:
+      return "3010";
+    case LUA_ERRMEM:
+      return "3012";
+    case LUA_ERRFILE:
+      if (fromFile) return "3002";
+      [[fallthrough]];
+    default:
+      return "3018";
+  }
+}
+
+const char* runStatusCode(int status) {
+  switch (status) {
+    case LUA_ERRRUN:
+      return "3020";
+    case LUA_ERRMEM:
+      return "3022";
+    case LUA_ERRERR:
+      return "3024";
+    default:
+      return "3028";
+  }
+}
+
+}  // namespace vesko

@@ -1,0 +1,64 @@
+// The crossing between host values and Lua values: reading parameters as
+// UTF-8 text, pushing parameters as Lua arguments, storing a Lua result as
+// the host result, and naming interpreter statuses as error codes.
+#ifndef VESKO_FUNCTIONS_CONVERSION_H
+#define VESKO_FUNCTIONS_CONVERSION_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "host/fm_api.h"
+
+struct lua_State;
+
+namespace vesko {
+
+// Host date-time seconds count from 0001-01-01; a timestamp's payload is
+// the host's count minus this offset, both ways.
+inline constexpr double kTimestampEpochOffset = 62135582400.0;
+
+// A parameter's UTF-8 bytes, up to its first NUL; owned, never holds a NUL.
+struct ArgumentText {
+  std::unique_ptr<char[]> bytes;
+  std::size_t length = 0;
+  const char* data() const { return bytes ? bytes.get() : ""; }
+  std::string_view view() const { return {data(), length}; }
+};
+
+// Reads parameter `index` as UTF-8 text.  Never fails: when a host
+// operation fails the answer is the empty text.
+ArgumentText readArgumentText(const FMDataVect* parameters, uint32_t index) noexcept;
+
+// [-0, +(count - first)] Pushes parameters first .. count - 1, one value
+// each: numbers as numbers, texts as strings, dates, times and timestamps
+// as timestamps, anything else as nil.  Answers false, pushing nothing,
+// when the stack has no room for them all.
+bool pushArguments(lua_State* L, const FMDataVect* parameters, uint32_t count, uint32_t first);
+
+// How a Lua string becomes a host text.
+enum class StringRule {
+  kWellFormedPrefix,  // cut to the longest well-formed UTF-8 prefix
+  kWhole,             // up to the first NUL, as it is
+};
+
+// [-0, +0] Stores the value at `index` of L's stack into `result`:
+// booleans and numbers as numbers, strings as texts with `locale`,
+// timestamps as host timestamps; anything else leaves `result` untouched.
+// Answers the set-as-text code for a string and `defaultCode` otherwise.
+int16_t storeValue(lua_State* L, int index, FMData* result, const FMLocale* locale, StringRule rule,
+                   int16_t defaultCode);
+
+// [-0, +0] The first result (stack position 1) into `result`, texts with
+// the locale of parameter 0.  An empty stack leaves `result` untouched.
+int16_t storeResult(lua_State* L, const FMDataVect* parameters, FMData* result,
+                    int16_t defaultCode = 0);
+
+// Error codes for interpreter statuses ("0" never comes back from these).
+const char* loadStatusCode(int status, bool fromFile);
+const char* runStatusCode(int status);
+
+}  // namespace vesko
+
+#endif

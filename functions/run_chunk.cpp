@@ -1,0 +1,38 @@
+#include "functions/run_chunk.h"
+
+#include "engine/engine.h"
+#include "engine/error_record.h"
+#include "engine/time_limit.h"
+#include "functions/conversion.h"
+#include "functions/guard.h"
+#include "lua.hpp"
+
+namespace vesko {
+
+int16_t failLoad(lua_State* L, int status, bool fromFile) {
+  setErrorFromLua(loadStatusCode(status, fromFile), L);
+  return kFailed;
+}
+
+int16_t failRun(lua_State* L, int status) {
+  setErrorFromLua(runStatusCode(status), L);
+  return kFailed;
+}
+
+int16_t failArguments() {
+  setError("3020", "Too many arguments for the Lua stack.");
+  return kFailed;
+}
+
+int16_t runLoadedChunk(const FMDataVect* parameters, uint32_t count, FMData* result,
+                       int16_t defaultCode) {
+  lua_State* L = engine::mainState;
+  if (!pushArguments(L, parameters, count, 1)) return failArguments();
+  engine::armTimeLimit(L);
+  const int status = lua_pcall(L, static_cast<int>(count - 1), LUA_MULTRET, 0);
+  if (status != 0) return failRun(L, status);
+  clearError();
+  return storeResult(L, parameters, result, defaultCode);
+}
+
+}  // namespace vesko

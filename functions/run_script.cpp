@@ -1,0 +1,35 @@
+// Vesko_RunScript( luaScriptText {; arg...} ): runs Lua source text on the
+// main state and answers its first result.
+#include "engine/engine.h"
+#include "engine/error_record.h"
+#include "functions/conversion.h"
+#include "functions/external_functions.h"
+#include "functions/guard.h"
+#include "functions/run_chunk.h"
+#include "lua.hpp"
+#include "plugin/host_interface.h"
+
+namespace vesko {
+
+int16_t handleRunScript(int16_t, const FMExprEnv* env, const FMDataVect* parameters,
+                        FMData* result) noexcept {
+  return guarded([&]() -> int16_t {
+    clearError();
+    lua_State* L = engine::mainState;
+    if (L == nullptr) return kFailed;
+    // The results or error value of the previous run go; the current
+    // coroutine is held by the registry, not by this stack.
+    lua_settop(L, 0);
+    const uint32_t count = host::vectSize(parameters);
+    if (count == 0) return 0;
+
+    const ArgumentText script = readArgumentText(parameters, 0);
+    engine::EnvironmentScope scope(env);
+    // The chunk is named by its own text, so messages quote its beginning.
+    const int status = luaL_loadstring(L, script.data());
+    if (status != 0) return failLoad(L, status, false);
+    return runLoadedChunk(parameters, count, result, 0);
+  });
+}
+
+}  // namespace vesko

@@ -1,0 +1,27 @@
+// The "vesko.timestamp" type: a full userdata whose whole payload is one
+// double, a count of seconds, and whose metatable is the one registered
+// under that name.  Scripts use it for host dates, times and timestamps.
+#ifndef VESKO_LIBRARY_TIMESTAMP_H
+#define VESKO_LIBRARY_TIMESTAMP_H
+
+struct lua_State;
+
+namespace vesko {
+
+inline constexpr const char* kTimestampType = "vesko.timestamp";
+
+// Registers the method table (vesko.timestamp, package.loaded entry) and
+// the metatable.  Leaves the method table on the stack.
+void registerTimestampType(lua_State* L);
+
+// Pushes a new timestamp and answers its payload, which the caller writes
+// before the value can be observed.
+double* newTimestamp(lua_State* L);
+
+// The payload of the timestamp at `index`, or null when the value there is
+// not a timestamp.  Never raises.
+double* toTimestamp(lua_State* L, int index);
+
+}  // namespace vesko
+
+#endif

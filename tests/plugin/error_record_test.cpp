@@ -1,0 +1,48 @@
+// The error record and Vesko_LastError's formats.
+#include "tests/plugin/plugin_fixture.h"
+
+namespace vesko_test {
+namespace {
+
+using vesko_host::textValue;
+using ErrorRecordTest = PluginTest;
+
+TEST_F(ErrorRecordTest, RightAfterEnablingThereIsNoError) {
+  EXPECT_EQ(lastError(), "0");
+  EXPECT_EQ(lastError("full"), "0");
+  EXPECT_EQ(lastError("number"), "0");
+  EXPECT_EQ(lastError("message"), "");
+}
+
+TEST_F(ErrorRecordTest, FormatsOfARecordedError) {
+  call("Vesko_Version", {textValue("medium")});
+  EXPECT_EQ(lastError(), "3400: Bad argument.");
+  EXPECT_EQ(lastError("FULL"), "3400: Bad argument.");
+  EXPECT_EQ(lastError("number"), "3400");
+  EXPECT_EQ(lastError("message"), "Bad argument.");
+  // Reading never changes the record.
+  EXPECT_EQ(lastError(), "3400: Bad argument.");
+}
+
+TEST_F(ErrorRecordTest, UnknownFormatFailsAndKeepsTheRecord) {
+  call("Vesko_Version", {textValue("medium")});
+  Value result;
+  for (const char* format : {"numbers", " number", "0"}) {
+    EXPECT_EQ(call("Vesko_LastError", {textValue(format)}, &result), -1) << format;
+    EXPECT_EQ(result.kind, FM_KIND_INVALID);
+  }
+  EXPECT_EQ(lastError(), "3400: Bad argument.");
+}
+
+TEST_F(ErrorRecordTest, HostFailuresLeaveTheRecordAlone) {
+  call("Vesko_Version", {textValue("medium")});
+  for (uint64_t n = 1; n < 30; ++n) {
+    vesko_host::failOperation(n, FM_ERROR_BAD_ALLOC);
+    call("Vesko_LastError", {textValue("full")});
+    vesko_host::failOperation(0, 0);
+    EXPECT_EQ(lastError(), "3400: Bad argument.") << "operation " << n;
+  }
+}
+
+}  // namespace
+}  // namespace vesko_test

@@ -1,0 +1,78 @@
+// A test that loads the real plug-in, enables it, and afterwards checks that
+// the plug-in deleted every host object it made, exactly once.
+#ifndef VESKO_TESTS_PLUGIN_FIXTURE_H
+#define VESKO_TESTS_PLUGIN_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/plugin_loader.h"
+#include "host/substitute_host.h"
+
+namespace vesko_test {
+
+using vesko_host::Value;
+
+class LoadedPluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    auto loaded = vesko_host::loadPlugin(VESKO_PLUGIN_PATH, &error);
+    ASSERT_TRUE(loaded) << error;
+    plugin_ = std::move(*loaded);
+  }
+
+  void TearDown() override {
+    if (plugin_.library != nullptr) {
+      if (vesko_host::registeredCount() > 0) vesko_host::shutdownPlugin(plugin_);
+      vesko_host::unloadPlugin(plugin_);
+    }
+    EXPECT_EQ(vesko_host::livePluginObjects().total(), 0u)
+        << "live plug-in objects: " << vesko_host::livePluginObjects().describe();
+    const std::vector<std::string> violations = vesko_host::takeViolations();
+    EXPECT_TRUE(violations.empty()) << violations.front();
+    vesko_host::failOperation(0, 0);
+  }
+
+  vesko_host::LoadedPlugin plugin_;
+};
+
+// Enabled on set-up; calls external functions by name.
+class PluginTest : public LoadedPluginTest {
+ protected:
+  void SetUp() override {
+    LoadedPluginTest::SetUp();
+    ASSERT_EQ(vesko_host::enablePlugin(plugin_), 53);
+  }
+
+  // The function's host error number; its result in *result.
+  int16_t call(const std::string& name, const std::vector<Value>& arguments = {},
+               Value* result = nullptr) {
+    Value ignored;
+    return vesko_host::callExternal(name, arguments, result != nullptr ? result : &ignored);
+  }
+
+  // The result's text form, or "?" when the function failed.
+  std::string text(const std::string& name, const std::vector<Value>& arguments = {}) {
+    Value result;
+    if (call(name, arguments, &result) != 0) return "?";
+    return vesko_host::textForm(result);
+  }
+
+  std::string lastError(const std::string& format = "") {
+    if (format.empty()) return text("Vesko_LastError");
+    return text("Vesko_LastError", {vesko_host::textValue(format)});
+  }
+
+  // Runs a script and answers its result's text form, or "?".
+  std::string run(const std::string& script, std::vector<Value> arguments = {}) {
+    arguments.insert(arguments.begin(), vesko_host::textValue(script));
+    return text("Vesko_RunScript", arguments);
+  }
+};
+
+}  // namespace vesko_test
+
+#endif

@@ -1,0 +1,105 @@
+// Vesko_RunFile: path rules, loading and results.
+#include <filesystem>
+#include <fstream>
+
+#include "tests/plugin/plugin_fixture.h"
+
+namespace vesko_test {
+namespace {
+
+using vesko_host::numberValue;
+using vesko_host::textValue;
+namespace fs = std::filesystem;
+
+class RunFileTest : public PluginTest {
+ protected:
+  void SetUp() override {
+    PluginTest::SetUp();
+    // A folder with a non-ASCII name: the path is used as UTF-8 bytes.
+    folder_ = fs::temp_directory_path() / ("vesko-r\xC3\xA4tt-" + std::to_string(getpid()));
+    fs::create_directories(folder_);
+    vesko_host::overrideFilePath("file:" + folder_.string() + "/Sales.sqlite");
+  }
+  void TearDown() override {
+    vesko_host::overrideFilePath(std::nullopt);
+    fs::remove_all(folder_);
+    PluginTest::TearDown();
+  }
+  std::string write(const std::string& name, const std::string& text) {
+    const fs::path path = folder_ / name;
+    std::ofstream(path) << text;
+    return path.string();
+  }
+  std::string runFile(const std::string& path, std::vector<Value> arguments = {},
+                      Value* result = nullptr) {
+    arguments.insert(arguments.begin(), textValue(path));
+    Value local;
+    Value* out = result != nullptr ? result : &local;
+    if (call("Vesko_RunFile", arguments, out) != 0) return "?";
+    return vesko_host::textForm(*out);
+  }
+
+  fs::path folder_;
+};
+
+TEST_F(RunFileTest, AbsoluteAndRelativePaths) {
+  const std::string absolute = write("twice.lua", "local n = ... return n * 2");
+  EXPECT_EQ(runFile(absolute, {numberValue(21)}), "42");
+  EXPECT_EQ(lastError(), "0");
+  write("relative.lua", "return 'from the database folder'");
+  EXPECT_EQ(runFile("relative.lua"), "from the database folder");
+  fs::create_directories(folder_ / "scripts");
+  write("scripts/report.lua", "return 'report'");
+  EXPECT_EQ(runFile("scripts/report.lua"), "report");
+  // A "file:" prefix of its own is part of a relative name.
+  write("file:odd.lua", "return 'odd'");
+  EXPECT_EQ(runFile("file:odd.lua"), "odd");
+  EXPECT_EQ(runFile("a"), "?");
+  EXPECT_EQ(lastError("number"), "3002");
+}
+
+TEST_F(RunFileTest, AServerDatabaseCannotResolveRelativePaths) {
+  const std::string absolute = write("abs.lua", "return 'absolute'");
+  vesko_host::overrideFilePath("fmnet:/server/Sales");
+  Value result;
+  EXPECT_EQ(runFile("abs.lua", {}, &result), "?");
+  EXPECT_EQ(lastError(), "3004: Unable to resolve into relative file path.");
+  EXPECT_EQ(runFile(absolute), "absolute");
+  vesko_host::overrideFilePath("file:NoFolder.sqlite");
+  EXPECT_EQ(runFile("abs.lua"), "?");
+  EXPECT_EQ(lastError("number"), "3004");
+}
+
+TEST_F(RunFileTest, MissingAndBrokenFiles) {
+  Value result;
+  EXPECT_EQ(runFile("missing.lua", {}, &result), "?");
+  EXPECT_EQ(lastError(), "3002: File not found or is not readable.");
+  EXPECT_EQ(result.kind, FM_KIND_TEXT);
+  EXPECT_EQ(result.text, "");
+
+  const std::string broken = write("broken.lua", "return +");
+  EXPECT_EQ(runFile(broken), "?");
+  EXPECT_EQ(lastError("number"), "3010");
+  EXPECT_EQ(lastError("message").rfind(broken + ":1:", 0), 0u) << lastError();
+
+  const std::string failing = write("failing.lua", "\n\nerror('late')");
+  EXPECT_EQ(runFile(failing), "?");
+  EXPECT_EQ(lastError(), "3020: " + failing + ":3: late");
+
+  // The folder itself opens but cannot be read as a chunk.
+  EXPECT_EQ(runFile(""), "?");
+  EXPECT_EQ(lastError("number"), "3002");
+}
+
+TEST_F(RunFileTest, NothingReturnedGivesTheEmptyText) {
+  Value result;
+  EXPECT_EQ(runFile(write("nothing.lua", "local x = 1"), {}, &result), "");
+  EXPECT_EQ(result.kind, FM_KIND_TEXT);
+  EXPECT_EQ(runFile(write("table.lua", "return {}"), {}, &result), "");
+  EXPECT_EQ(result.kind, FM_KIND_TEXT);
+  EXPECT_EQ(runFile(write("hash.lua", "#!/usr/bin/lua\nreturn 'shebang skipped'")),
+            "shebang skipped");
+}
+
+}  // namespace
+}  // namespace vesko_test
