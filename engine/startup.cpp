@@ -204,6 +204,8 @@ bool start() {
   }
   lua_settop(L, 0);
   mainState = L;
+  // A function suspended in the previous interpreter is gone with it.
+  activeFunction = 0;
   clearError();
   return true;
 }

@@ -1,6 +1,7 @@
 #include "library/vesko_library.h"
 
 #include "engine/time_limit.h"
+#include "library/host_callbacks.h"
 #include "library/text_functions.h"
 #include "lua.hpp"
 
@@ -9,6 +10,8 @@ namespace vesko {
 namespace {
 
 const luaL_Reg kFunctions[] = {
+    {"ExecuteSQL", executeSql},
+    {"Evaluate", evaluateExpression},
     {"ScriptTime", engine::scriptTime},
     {"damlevlim", damlevlim},
     {"fnv32a", fnv32a},

@@ -24,12 +24,12 @@ TEST_F(EntryTest, EnablingRegistersTheSevenFunctionsAndShutdownWithdrawsThem) {
 }
 
 TEST_F(EntryTest, HostVersionsOutside50To255AreRefused) {
-  for (uint16_t version : {0, 49, 256, 65535}) {
-    EXPECT_EQ(vesko_host::enablePlugin(plugin_, version), -1) << version;
+  for (int version : {0, 49, 256, 65535}) {
+    EXPECT_EQ(vesko_host::enablePlugin(plugin_, static_cast<uint16_t>(version)), -1) << version;
     EXPECT_EQ(vesko_host::registeredCount(), 0u);
   }
-  for (uint16_t version : {50, 255}) {
-    EXPECT_EQ(vesko_host::enablePlugin(plugin_, version), 53) << version;
+  for (int version : {50, 255}) {
+    EXPECT_EQ(vesko_host::enablePlugin(plugin_, static_cast<uint16_t>(version)), 53) << version;
     vesko_host::shutdownPlugin(plugin_);
   }
 }
@@ -72,8 +72,8 @@ TEST_F(EntryTest, StringsAnsweredByIdentifier) {
             u"via external functions.");
   EXPECT_EQ(vesko_host::pluginString(plugin_, 131, 256), u"VSKO1nnYnnn");
   EXPECT_EQ(vesko_host::pluginString(plugin_, 131, 12), u"VSKO1nnYnnn");
-  for (uint8_t id : {0, 1, 127, 130, 132, 255}) {
-    EXPECT_FALSE(vesko_host::pluginString(plugin_, id, 256)) << int(id);
+  for (int id : {0, 1, 127, 130, 132, 255}) {
+    EXPECT_FALSE(vesko_host::pluginString(plugin_, static_cast<uint8_t>(id), 256)) << id;
   }
 }
 
@@ -84,9 +84,10 @@ TEST_F(EntryTest, StringsAreCutToTheBufferAndAlwaysEnded) {
 }
 
 TEST_F(EntryTest, UnknownMessagesWriteNothing) {
-  for (uint8_t message : {1, 2, 3, 5, 6, 8, 9, 200, 255}) {
-    EXPECT_EQ(vesko_host::sendMessage(plugin_, message), vesko_host::kUntouchedResult)
-        << int(message);
+  for (int message : {1, 2, 3, 5, 6, 8, 9, 200, 255}) {
+    EXPECT_EQ(vesko_host::sendMessage(plugin_, static_cast<uint8_t>(message)),
+              vesko_host::kUntouchedResult)
+        << message;
   }
   EXPECT_EQ(vesko_host::registeredCount(), 0u);
 }

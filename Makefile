@@ -1,0 +1,43 @@
+# The two commands a new user runs (see README.md):
+#   make run    install what is missing, build, evaluate a sample calculation
+#   make test   install what is missing, build, run every test, then again
+#               under AddressSanitizer and UndefinedBehaviorSanitizer, and
+#               a short fuzzing smoke run
+BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps build run test test-plain test-sanitize fuzz-smoke bench clean
+
+all: build
+
+deps:
+	bash tools/install-dependencies.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	$(BUILD)/host/vesko-calc \
+	  'Vesko_Version("long")' \
+	  'Vesko_RunScript("return \"Hello from \" .. _VERSION .. \", \" .. vesko.platform")'
+
+test: test-plain test-sanitize fuzz-smoke
+
+test-plain: build
+	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVESKO_SANITIZE=ON -DVESKO_BENCH=OFF
+	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
+	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j$(JOBS)
+
+fuzz-smoke: deps
+	bash fuzz/smoke.sh
+
+bench: build
+	bash bench/run.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(SANITIZE_BUILD) build-fuzz

@@ -1,0 +1,116 @@
+// Vesko_CallFunction( luaFunctionName {; arg...} ): calls a named Lua
+// function on a new coroutine, so that it may yield back to the host.
+#include <string_view>
+
+#include "engine/engine.h"
+#include "engine/error_record.h"
+#include "engine/time_limit.h"
+#include "functions/conversion.h"
+#include "functions/coroutine_run.h"
+#include "functions/external_functions.h"
+#include "functions/guard.h"
+#include "functions/run_chunk.h"
+#include "lua.hpp"
+#include "plugin/host_interface.h"
+
+namespace vesko {
+
+namespace {
+
+struct Unresolved {
+  const char* code;
+  const char* message;
+};
+constexpr Unresolved kNoFunction = {"3100", "Function does not exist."};
+constexpr Unresolved kNoTable = {"3110", "Table does not exist."};
+constexpr Unresolved kNoEntry = {"3111", "Table entry is not a function."};
+
+// [-1, +1] Looks up the name given as the one argument: a global, or for
+// "table.key" (split at the first full stop only, names of 3 bytes or
+// more) the entry key of the global table.  Answers the value found and,
+// when it does not qualify, the failure as a light userdata.  Runs as a
+// protected call: an __index metamethod may raise.
+int resolveName(lua_State* co) {
+  std::size_t length = 0;
+  const char* name = lua_tolstring(co, 1, &length);
+  const std::string_view text(name, length);
+  const std::size_t dot = text.find('.');
+  const Unresolved* failure = nullptr;
+  if (dot == std::string_view::npos || length < 3) {
+    lua_getfield(co, LUA_GLOBALSINDEX, name);
+    if (lua_type(co, -1) != LUA_TFUNCTION) failure = &kNoFunction;
+  } else {
+    const std::string table(text.substr(0, dot));
+    lua_getfield(co, LUA_GLOBALSINDEX, table.c_str());
+    if (lua_type(co, -1) != LUA_TTABLE) {
+      failure = &kNoTable;
+    } else {
+      lua_getfield(co, -1, name + dot + 1);
+      lua_remove(co, -2);
+      if (lua_type(co, -1) != LUA_TFUNCTION) failure = &kNoEntry;
+    }
+  }
+  lua_pushlightuserdata(co, const_cast<Unresolved*>(failure));
+  return 2;
+}
+
+// With the function on co's stack: answers the host error number of the
+// call, the store's code or -1, and settles the active function.
+int16_t finish(lua_State* co, int status, const FMDataVect* parameters, FMData* result) {
+  if (status == 0) {
+    settleCurrent(co, 0);
+    if (lua_gettop(co) == 0) return 0;
+    return storeValue(co, 1, result, host::dataLocale(host::vectAt(parameters, 0)),
+                      StringRule::kWhole, 0);
+  }
+  if (status == LUA_YIELD) {
+    settleCurrent(co, 1);
+    setError("3200", "Coroutine yielded.");
+    return storeResult(co, parameters, result);
+  }
+  settleCurrent(co, 0);
+  return failRun(co, status);
+}
+
+}  // namespace
+
+int16_t handleCallFunction(int16_t, const FMExprEnv* env, const FMDataVect* parameters,
+                           FMData* result) noexcept {
+  return guarded([&]() -> int16_t {
+    clearError();
+    lua_State* L = engine::mainState;
+    if (L == nullptr) return kFailed;
+    lua_settop(L, 0);
+    const uint32_t count = host::vectSize(parameters);
+    if (count == 0) return 0;
+    engine::EnvironmentScope scope(env);
+
+    // The previous current coroutine is released here, suspended or not
+    // (a running one is still held by the call that runs it).
+    lua_State* co = lua_newthread(L);
+    engine::replaceCurrentCoroutine();
+
+    const ArgumentText name = readArgumentText(parameters, 0);
+    lua_pushcfunction(co, resolveName);
+    lua_pushlstring(co, name.data(), name.length);
+    engine::armTimeLimit(co);
+    const int lookup = lua_pcall(co, 1, 2, 0);
+    if (lookup != 0) return failRun(co, lookup);
+    const auto* failure = static_cast<const Unresolved*>(lua_touserdata(co, -1));
+    lua_pop(co, 1);
+    if (failure != nullptr) {
+      // The looked-up value stays as the coroutine's only value.
+      host::Text empty = host::newText();
+      const int16_t code = host::dataSetText(
+          result, empty.get(), host::dataLocale(host::vectAt(parameters, 0)), FM_KIND_TEXT);
+      setError(failure->code, failure->message);
+      return code;
+    }
+
+    if (!pushArguments(co, parameters, count, 1)) return failArguments();
+    const int status = resumeCoroutine(co, static_cast<int>(count - 1));
+    return finish(co, status, parameters, result);
+  });
+}
+
+}  // namespace vesko

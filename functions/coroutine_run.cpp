@@ -1,0 +1,52 @@
+#include "functions/coroutine_run.h"
+
+#include "engine/engine.h"
+#include "engine/time_limit.h"
+#include "lua.hpp"
+
+namespace vesko {
+
+namespace {
+
+// Holds a registry reference to a thread for as long as it lives.
+class ThreadHold {
+ public:
+  explicit ThreadHold(lua_State* co) {
+    lua_State* L = engine::mainState;
+    lua_pushthread(co);
+    lua_xmove(co, L, 1);
+    ref_ = luaL_ref(L, LUA_REGISTRYINDEX);
+  }
+  ~ThreadHold() {
+    if (engine::mainState != nullptr) luaL_unref(engine::mainState, LUA_REGISTRYINDEX, ref_);
+  }
+  ThreadHold(const ThreadHold&) = delete;
+  ThreadHold& operator=(const ThreadHold&) = delete;
+
+ private:
+  int ref_;
+};
+
+}  // namespace
+
+int resumeCoroutine(lua_State* co, int nargs) {
+  ThreadHold hold(co);
+  engine::armTimeLimit(co);
+  return lua_resume(co, nargs);
+}
+
+bool isRunning(lua_State* co) {
+  lua_Debug frame;
+  return lua_status(co) == 0 && lua_getstack(co, 0, &frame) != 0;
+}
+
+void settleCurrent(lua_State* co, int active) {
+  if (engine::currentCoroutine != co) {
+    lua_pushthread(co);
+    lua_xmove(co, engine::mainState, 1);
+    engine::replaceCurrentCoroutine();
+  }
+  engine::activeFunction = active;
+}
+
+}  // namespace vesko

@@ -1,0 +1,52 @@
+// Vesko_ResumeFunction( {arg...} ): continues the function that
+// Vesko_CallFunction left suspended in a yield.
+#include "engine/engine.h"
+#include "engine/error_record.h"
+#include "functions/conversion.h"
+#include "functions/coroutine_run.h"
+#include "functions/external_functions.h"
+#include "functions/guard.h"
+#include "functions/run_chunk.h"
+#include "lua.hpp"
+#include "plugin/host_interface.h"
+
+namespace vesko {
+
+int16_t handleResumeFunction(int16_t, const FMExprEnv* env, const FMDataVect* parameters,
+                             FMData* result) noexcept {
+  return guarded([&]() -> int16_t {
+    host::Locale systemLocale = host::newLocale(1);
+    clearError();
+    engine::EnvironmentScope scope(env);
+    const uint32_t count = host::vectSize(parameters);
+    if (engine::mainState == nullptr || engine::activeFunction == 0) {
+      setError("3250", "Cannot resume. No function is active.");
+      return kFailed;
+    }
+    lua_State* co = engine::currentCoroutine;
+    if (isRunning(co)) {
+      setError("3020", "Cannot resume the function that is running.");
+      return kFailed;
+    }
+    if (!pushArguments(co, parameters, count, 0)) return failArguments();
+    const int status = resumeCoroutine(co, static_cast<int>(count));
+
+    const FMLocale* locale =
+        count > 0 ? host::dataLocale(host::vectAt(parameters, 0)) : systemLocale.get();
+    if (status == 0) {
+      settleCurrent(co, 0);
+      if (lua_gettop(co) == 0) return 0;
+      return storeValue(co, 1, result, locale, StringRule::kWellFormedPrefix, 0);
+    }
+    if (status == LUA_YIELD) {
+      settleCurrent(co, 1);
+      setError("3200", "Coroutine yielded.");
+      if (lua_gettop(co) == 0) return 0;
+      return storeValue(co, 1, result, locale, StringRule::kWhole, 0);
+    }
+    settleCurrent(co, 0);
+    return failRun(co, status);
+  });
+}
+
+}  // namespace vesko

@@ -1,0 +1,132 @@
+#include "library/host_callbacks.h"
+
+#include <memory>
+#include <string>
+
+#include "engine/engine.h"
+#include "lua.hpp"
+#include "plugin/host_interface.h"
+
+// The interpreter is built as C++: a Lua error raised here unwinds these
+// frames and runs their destructors, so every host object below is
+// released on every path, errors included.
+
+namespace vesko {
+
+namespace {
+
+// [-0, +1] Pushes `text` as UTF-8 through `buffer`, which holds at least
+// 4 bytes per unit and one more.
+void pushText(lua_State* L, const FMText* text, char* buffer, std::size_t capacity) {
+  host::textGetBytes(text, buffer, static_cast<uint32_t>(capacity), host::kUtf8);
+  buffer[capacity - 1] = '\0';
+  lua_pushstring(L, buffer);
+}
+
+std::size_t bufferSize(uint32_t units) {
+  return 4 * static_cast<std::size_t>(units) + 1;
+}
+
+}  // namespace
+
+int evaluateExpression(lua_State* L) {
+  std::size_t length = 0;
+  const char* expression = luaL_checklstring(L, 1, &length);
+  if (length == 0) {
+    lua_pushliteral(L, "");
+    return 1;
+  }
+  int16_t error = 0;
+  host::Data answer;
+  try {
+    host::Text text = host::newText();
+    host::textAssign(text.get(), expression, host::kNative);
+    answer = host::newData();
+    error = host::evaluate(engine::savedEnvironment, text.get(), answer.get());
+  } catch (const std::exception& failure) {
+    return luaL_error(L, "vesko.Evaluate() --> host failure: %s", failure.what());
+  }
+  if (error > 0) return luaL_error(L, "vesko.Evaluate() --> FileMaker error %d", error);
+  try {
+    const FMText* text = host::dataAsText(answer.get());
+    const std::size_t capacity = bufferSize(host::textSize(text));
+    auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    pushText(L, text, buffer.get(), capacity);
+  } catch (const std::exception&) {
+    return luaL_error(L, "Error handling result from vesko.Evaluate().");
+  }
+  return 1;
+}
+
+namespace {
+
+// [-0, +1] The result table for `rows`: one table per row, keyed "f1",
+// "f2", ... for the columns of the first row.  Every cell is read twice:
+// once to size one buffer for the longest, once to convert it.
+void pushRows(lua_State* L, const FMRowVect* rows) {
+  lua_createtable(L, 0, 0);
+  if (host::rowsEmpty(rows)) return;
+  const uint32_t rowCount = host::rowsSize(rows);
+  const uint32_t columnCount = host::vectSize(host::rowsAt(rows, 0));
+
+  uint32_t longest = 0;
+  for (uint32_t r = 0; r < rowCount; ++r) {
+    const FMDataVect* row = host::rowsAt(rows, r);
+    for (uint32_t k = 0; k < columnCount; ++k) {
+      longest = std::max(longest, host::textSize(host::vectAtAsText(row, k)));
+    }
+  }
+  const std::size_t capacity = bufferSize(longest);
+  auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+
+  // The column keys are made once and reused for every row.
+  luaL_checkstack(L, static_cast<int>(columnCount) + 4, "too many columns");
+  const int keys = lua_gettop(L) + 1;
+  for (uint32_t k = 0; k < columnCount; ++k) lua_pushfstring(L, "f%d", static_cast<int>(k + 1));
+  const int table = keys - 1;
+
+  for (uint32_t r = 0; r < rowCount; ++r) {
+    const FMDataVect* row = host::rowsAt(rows, r);
+    lua_pushnumber(L, r + 1);
+    lua_createtable(L, 0, 0);
+    for (uint32_t k = 0; k < columnCount; ++k) {
+      lua_pushvalue(L, keys + static_cast<int>(k));
+      pushText(L, host::vectAtAsText(row, k), buffer.get(), capacity);
+      lua_rawset(L, -3);
+    }
+    lua_rawset(L, table);
+  }
+  lua_settop(L, table);
+}
+
+}  // namespace
+
+int executeSql(lua_State* L) {
+  const char* query = luaL_checkstring(L, 1);
+  int16_t error = 0;
+  host::RowVect rows;
+  try {
+    host::ExprEnv env = host::newExprEnv();
+    if (engine::callRecord != nullptr && engine::callRecord->currentEnvironment != nullptr) {
+      engine::callRecord->currentEnvironment(env.get());
+    }
+    host::Text queryText = host::newText();
+    host::Text fileName = host::newText();
+    host::DataVect parameters = host::newDataVect();
+    rows = host::newRowVect();
+    host::textAssign(queryText.get(), query, host::kNative);
+    error = host::executeFileSql(env.get(), queryText.get(), fileName.get(), parameters.get(),
+                                 rows.get());
+  } catch (const std::exception& failure) {
+    return luaL_error(L, "vesko.ExecuteSQL() --> host failure: %s", failure.what());
+  }
+  if (error > 0) return luaL_error(L, "vesko.ExecuteSQL() --> FileMaker error %d", error);
+  try {
+    pushRows(L, rows.get());
+  } catch (const std::exception&) {
+    return luaL_error(L, "vesko.ExecuteSQL() Memory allocation error.");
+  }
+  return 1;
+}
+
+}  // namespace vesko

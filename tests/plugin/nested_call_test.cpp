@@ -1,0 +1,107 @@
+// External functions called again from a calculation that a running script
+// evaluates: the outer call must come through intact.
+#include "tests/plugin/plugin_fixture.h"
+
+namespace vesko_test {
+namespace {
+
+using vesko_host::textValue;
+
+class NestedCallTest : public PluginTest {
+ protected:
+  void SetUp() override {
+    PluginTest::SetUp();
+    ASSERT_EQ(run(R"(
+      function gen() coroutine.yield(1) coroutine.yield(2) return 3 end
+      -- Evaluates a calculation that runs another script.
+      function nested(script)
+        return vesko.Evaluate('Vesko_RunScript("' .. script .. '")')
+      end)"),
+              "");
+  }
+  std::string callFunction(const std::string& name) {
+    return text("Vesko_CallFunction", {textValue(name)});
+  }
+  std::string resume() { return text("Vesko_ResumeFunction"); }
+};
+
+TEST_F(NestedCallTest, ARunScriptInsideARunningChunk) {
+  EXPECT_EQ(run("local a = 10 local r = nested('collectgarbage() return 20') "
+                "return a + tonumber(r)"),
+            "30");
+  EXPECT_EQ(run("return 1, nested('return 2'), 3"), "1");
+  EXPECT_EQ(run("local ok, message = pcall(nested, 'error(7, 0)') return tostring(ok)"), "false");
+  EXPECT_EQ(run("return nested('return vesko.Evaluate(1+1)') .. '!'"), "2!");
+}
+
+TEST_F(NestedCallTest, TheOuterEnvironmentComesBackAfterANestedCall) {
+  EXPECT_EQ(run("nested('return 1') return vesko.Evaluate('\"after\"')"), "after");
+  ASSERT_EQ(run("function envCheck() nested('return 1') return vesko.Evaluate('\"after\"') end"),
+            "");
+  EXPECT_EQ(callFunction("envCheck"), "after");
+}
+
+TEST_F(NestedCallTest, ACallFunctionInsideARunningChunk) {
+  EXPECT_EQ(run("return vesko.Evaluate('Vesko_CallFunction(\"gen\")')"), "1");
+  // The nested call's coroutine is the one left suspended.
+  EXPECT_EQ(resume(), "2");
+  EXPECT_EQ(resume(), "3");
+}
+
+TEST_F(NestedCallTest, ACallFunctionInsideARunningCoroutine) {
+  ASSERT_EQ(run(R"(
+    function outer()
+      local r = vesko.Evaluate('Vesko_CallFunction("gen")')
+      -- The nested call released this coroutine as the current one; a full
+      -- collection must not take it while it runs.
+      nested('collectgarbage(\"collect\")')
+      collectgarbage('collect')
+      coroutine.yield('outer got ' .. r)
+      return 'outer done'
+    end)"),
+            "");
+  EXPECT_EQ(callFunction("outer"), "outer got 1");
+  EXPECT_EQ(lastError("number"), "3200");
+  // The outer call's coroutine is current again.
+  EXPECT_EQ(resume(), "outer done");
+  EXPECT_EQ(resume(), "?");
+  EXPECT_EQ(lastError("number"), "3250");
+}
+
+TEST_F(NestedCallTest, ResumingTheRunningFunctionIsRefused) {
+  ASSERT_EQ(run(R"(
+    function selfResume()
+      coroutine.yield(1)
+      pcall(vesko.Evaluate, 'Vesko_ResumeFunction')
+      return vesko.Evaluate('Vesko_LastError')
+    end)"),
+            "");
+  EXPECT_EQ(callFunction("selfResume"), "1");
+  EXPECT_EQ(resume(), "3020: Cannot resume the function that is running.");
+  EXPECT_EQ(resume(), "?");
+  EXPECT_EQ(lastError("number"), "3250");
+}
+
+TEST_F(NestedCallTest, ResumingAnotherSuspendedFunctionFromACoroutine) {
+  ASSERT_EQ(run(R"(
+    function driver()
+      local first = vesko.Evaluate('Vesko_CallFunction("gen")')
+      local second = vesko.Evaluate('Vesko_ResumeFunction')
+      collectgarbage('collect')
+      return first .. second
+    end)"),
+            "");
+  EXPECT_EQ(callFunction("driver"), "12");
+  EXPECT_EQ(resume(), "?");
+  EXPECT_EQ(lastError("number"), "3250");
+}
+
+TEST_F(NestedCallTest, EveryOtherFunctionNests) {
+  EXPECT_EQ(run("return vesko.Evaluate('Vesko_Version(\"long\")')"), "Vesko 1.5.0");
+  EXPECT_EQ(run("return vesko.Evaluate('Vesko_Timeout')"), "5");
+  EXPECT_EQ(run("pcall(nested, 'error(1)') return vesko.Evaluate('Vesko_LastError(\"number\")')"),
+            "3020");
+}
+
+}  // namespace
+}  // namespace vesko_test
