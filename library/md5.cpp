@@ -97,7 +97,7 @@ Md5Digest md5Digest(std::string_view message) {
   // message length in bits (little-endian, modulo 2^64) fill one or two
   // final blocks.
   unsigned char tail[2 * kBlockSize] = {};
-  std::memcpy(tail, p, remaining);
+  if (remaining > 0) std::memcpy(tail, p, remaining);  // p may be null when empty
   tail[remaining] = 0x80;
   const std::size_t tailSize = remaining < kBlockSize - 8 ? kBlockSize : 2 * kBlockSize;
   std::uint64_t bits = static_cast<std::uint64_t>(message.size()) * 8;
