@@ -1,63 +1,36 @@
 #include "tests/library/lua_harness.h"
 
-#include <fstream>
-#include <regex>
-#include <sstream>
-#include <stdexcept>
-
 #include <gtest/gtest.h>
 #include <lua.hpp>
 
-#include "library/ascii85.h"
-#include "library/base64.h"
-#include "library/pack.h"
-#include "library/text_functions.h"
-#include "library/utf8_strings.h"
-#include "library/utf8_validity.h"
+#include "tests/library/library_state.h"
 
 namespace vesko {
 
 namespace {
 
-void openLibrary(lua_State* L, lua_CFunction opener, const char* name) {
-  lua_pushcfunction(L, opener);
-  lua_pushstring(L, name);
-  lua_call(L, 1, 0);
+// Drops the "test:<line>: " or "[string \"...\"]:<line>: " in front of a
+// message.
+std::string withoutPosition(const std::string& message) {
+  std::size_t p;
+  if (message.starts_with("test:")) {
+    p = 5;
+  } else if (message.starts_with("[string \"")) {
+    p = message.find("\"]:");
+    if (p == std::string::npos) return message;
+    p += 3;
+  } else {
+    return message;
+  }
+  std::size_t digits = p;
+  while (digits < message.size() && message[digits] >= '0' && message[digits] <= '9') ++digits;
+  if (digits == p || message.compare(digits, 2, ": ") != 0) return message;
+  return message.substr(digits + 2);
 }
-
-std::string readFile(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error(std::string("cannot read ") + path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Stands in for the vesko table's own opener, which belongs to the engine.
-const luaL_Reg kTextFunctions[] = {
-    {"damlevlim", damlevlim}, {"fnv32a", fnv32a}, {"md5", md5}, {nullptr, nullptr}};
 
 }  // namespace
 
-LuaHarness::LuaHarness() : L_(luaL_newstate()) {
-  luaL_openlibs(L_);
-  openLibrary(L_, openUtf8Strings, "luautf8");
-  luaL_register(L_, "vesko", kTextFunctions);
-  lua_pop(L_, 1);
-  const std::string script = readFile(VESKO_UTF8_SUBSTRING_SCRIPT);
-  if (luaL_loadstring(L_, script.c_str()) != 0 || lua_pcall(L_, 0, 0, 0) != 0) {
-    throw std::runtime_error(lua_tostring(L_, -1));
-  }
-  lua_getglobal(L_, "string");
-  lua_pushcfunction(L_, isValidUtf8);
-  lua_setfield(L_, -2, "isvalidutf8");
-  lua_pushcfunction(L_, is7BitAscii);
-  lua_setfield(L_, -2, "is7bitascii");
-  lua_pop(L_, 1);
-  openLibrary(L_, openPack, "pack");
-  openLibrary(L_, openBase64, "base64");
-  openLibrary(L_, openAscii85, "ascii85");
-}
+LuaHarness::LuaHarness() : L_(newLibraryState(VESKO_UTF8_SUBSTRING_SCRIPT)) {}
 
 LuaHarness::~LuaHarness() {
   lua_close(L_);
@@ -109,9 +82,7 @@ std::string LuaHarness::errorWithPosition(std::string_view chunk,
 
 std::string LuaHarness::error(std::string_view chunk,
                               std::initializer_list<std::string_view> args) {
-  static const std::regex kPosition(R"(^(test|\[string "[^"]*"\]):[0-9]+: )");
-  return std::regex_replace(errorWithPosition(chunk, args), kPosition, "",
-                            std::regex_constants::format_first_only);
+  return withoutPosition(errorWithPosition(chunk, args));
 }
 
 }  // namespace vesko

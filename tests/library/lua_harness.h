@@ -1,5 +1,5 @@
-// A bare interpreter with the standard libraries and this library's natives,
-// opened in the order and the way start-up opens them.
+// Runs chunks on an interpreter opened as start-up opens it (library_state.h)
+// and reads their results and errors back as text.
 #ifndef VESKO_TESTS_LIBRARY_LUA_HARNESS_H
 #define VESKO_TESTS_LIBRARY_LUA_HARNESS_H
 

@@ -126,8 +126,9 @@ TEST_F(TextFunctionsTest, Md5StopsAtNulAndTakesNumbersAsText) {
             Results{"900150983cd24fb0d6963f7d28e17f72"});
   EXPECT_EQ(lua.run("return vesko.md5(12) == vesko.md5('12')"), Results{"true"});
   EXPECT_EQ(lua.error("vesko.md5()"), "bad argument #1 to 'md5' (string expected, got no value)");
-  // The core hashes every byte it is given.
+  // The core hashes every byte it is given, none at all from a null view.
   EXPECT_NE(md5Digest(std::string_view("abc\0", 4)), md5Digest("abc"));
+  EXPECT_EQ(md5Digest(std::string_view()), md5Digest(""));
 }
 
 }  // namespace
