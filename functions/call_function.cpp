@@ -59,6 +59,7 @@ int resolveName(lua_State* co) {
 int16_t finish(lua_State* co, int status, const FMDataVect* parameters, FMData* result) {
   if (status == 0) {
     settleCurrent(co, 0);
+    clearError();  // a nested call may have written the record meanwhile
     if (lua_gettop(co) == 0) return 0;
     return storeValue(co, 1, result, host::dataLocale(host::vectAt(parameters, 0)),
                       StringRule::kWhole, 0);

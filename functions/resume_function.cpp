@@ -35,6 +35,7 @@ int16_t handleResumeFunction(int16_t, const FMExprEnv* env, const FMDataVect* pa
         count > 0 ? host::dataLocale(host::vectAt(parameters, 0)) : systemLocale.get();
     if (status == 0) {
       settleCurrent(co, 0);
+      clearError();  // a nested call may have written the record meanwhile
       if (lua_gettop(co) == 0) return 0;
       return storeValue(co, 1, result, locale, StringRule::kWellFormedPrefix, 0);
     }

@@ -27,11 +27,17 @@ auto call(Operation&& operation) {
   }
 }
 
-template <class T>
-T* constructed(T* handle) {
-  // A host that reports success but answers no object is out of memory.
-  if (handle == nullptr) throw BadAllocation();
-  return handle;
+// Takes ownership of what the host answers before looking at the error
+// record, so that an object answered together with a failure is still
+// deleted.  A host that reports success but answers no object is out of
+// memory.
+template <class T, class Operation>
+Owned<T> construct(Operation&& operation) {
+  FMErrorRecord e{1, 0};
+  Owned<T> owned(operation(&e));
+  check(e);
+  if (!owned) throw BadAllocation();
+  return owned;
 }
 
 }  // namespace
@@ -53,34 +59,33 @@ VESKO_DELETER(FMQuadChar, FM_QuadChar_Delete)
 #undef VESKO_DELETER
 
 Text newText() {
-  return Text(constructed(call([](FMErrorRecord* e) { return FM_Text_Constructor1(e); })));
+  return construct<FMText>([](FMErrorRecord* e) { return FM_Text_Constructor1(e); });
 }
 Data newData() {
-  return Data(constructed(call([](FMErrorRecord* e) { return FM_Data_Constructor1(e); })));
+  return construct<FMData>([](FMErrorRecord* e) { return FM_Data_Constructor1(e); });
 }
 DataVect newDataVect() {
-  return DataVect(constructed(call([](FMErrorRecord* e) { return FM_DataVect_Constructor1(e); })));
+  return construct<FMDataVect>([](FMErrorRecord* e) { return FM_DataVect_Constructor1(e); });
 }
 RowVect newRowVect() {
-  return RowVect(constructed(call([](FMErrorRecord* e) { return FM_RowVect_Constructor1(e); })));
+  return construct<FMRowVect>([](FMErrorRecord* e) { return FM_RowVect_Constructor1(e); });
 }
 ExprEnv newExprEnv() {
-  return ExprEnv(constructed(call([](FMErrorRecord* e) { return FM_ExprEnv_Constructor1(0, e); })));
+  return construct<FMExprEnv>([](FMErrorRecord* e) { return FM_ExprEnv_Constructor1(0, e); });
 }
 FixPt newFixPt(int32_t value, int32_t precision) {
-  return FixPt(constructed(
-      call([&](FMErrorRecord* e) { return FM_FixPt_Constructor1(value, precision, e); })));
+  return construct<FMFixPt>(
+      [&](FMErrorRecord* e) { return FM_FixPt_Constructor1(value, precision, e); });
 }
 DateTime newDateTime() {
-  return DateTime(constructed(call([](FMErrorRecord* e) { return FM_DateTime_Constructor1(e); })));
+  return construct<FMDateTime>([](FMErrorRecord* e) { return FM_DateTime_Constructor1(e); });
 }
 Locale newLocale(int32_t kind) {
-  return Locale(
-      constructed(call([&](FMErrorRecord* e) { return FM_Locale_Constructor1(kind, e); })));
+  return construct<FMLocale>([&](FMErrorRecord* e) { return FM_Locale_Constructor1(kind, e); });
 }
 QuadChar newQuadChar(const char (&id)[5]) {
-  return QuadChar(constructed(call(
-      [&](FMErrorRecord* e) { return FM_QuadChar_Constructor2(id[0], id[1], id[2], id[3], e); })));
+  return construct<FMQuadChar>(
+      [&](FMErrorRecord* e) { return FM_QuadChar_Constructor2(id[0], id[1], id[2], id[3], e); });
 }
 
 void textAssign(FMText* t, const char* nulEnded, Encoding encoding) {

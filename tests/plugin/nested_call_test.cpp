@@ -54,7 +54,7 @@ TEST_F(NestedCallTest, ACallFunctionInsideARunningCoroutine) {
       local r = vesko.Evaluate('Vesko_CallFunction("gen")')
       -- The nested call released this coroutine as the current one; a full
       -- collection must not take it while it runs.
-      nested('collectgarbage(\"collect\")')
+      nested('collectgarbage()')
       collectgarbage('collect')
       coroutine.yield('outer got ' .. r)
       return 'outer done'
