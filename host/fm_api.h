@@ -125,11 +125,16 @@ const FMText* FM_DataVect_AtAsText(const FMDataVect* v, uint32_t index, FMErrorR
 const FMFixPt* FM_DataVect_AtAsNumber(const FMDataVect* v, uint32_t index, FMErrorRecord* e);
 const FMDateTime* FM_DataVect_AtAsTimeStamp(const FMDataVect* v, uint32_t index, FMErrorRecord* e);
 
+/* The host's own: appends a copy of `data`. */
+void FM_DataVect_PushBack(FMDataVect* v, const FMData* data, FMErrorRecord* e);
+
 FMRowVect* FM_RowVect_Constructor1(FMErrorRecord* e);
 void FM_RowVect_Delete(FMRowVect* v, FMErrorRecord* e);
 uint32_t FM_RowVect_Size(const FMRowVect* v, FMErrorRecord* e);
 int32_t FM_RowVect_IsEmpty(const FMRowVect* v, FMErrorRecord* e);
 const FMDataVect* FM_RowVect_At(const FMRowVect* v, uint32_t row, FMErrorRecord* e);
+/* The host's own: appends a copy of `row`. */
+void FM_RowVect_PushBack(FMRowVect* v, const FMDataVect* row, FMErrorRecord* e);
 
 /* --- Calculation environment --------------------------------------------- */
 

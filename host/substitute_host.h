@@ -57,6 +57,15 @@ std::size_t registeredCount();
 // vesko-calc) and answers its host error number, 0 for success.
 int16_t evaluate(std::string_view expression, Value* result);
 
+// The same, describing a failure: `message` for people, and `external`
+// when the error is one a registered function answered (its own failure,
+// not the calculation's).
+struct EvaluationFailure {
+  std::string message;
+  bool external = false;
+};
+int16_t evaluate(std::string_view expression, Value* result, EvaluationFailure* failure);
+
 // Opens the SQLite file that the host treats as its open database; closes
 // the one open before.  Answers false and sets *error when it cannot.
 bool openDatabase(const std::string& path, std::string* error);

@@ -1,0 +1,38 @@
+// The stack of running calculations and the current-environment callback.
+#include "host/calculations.h"
+
+#include <vector>
+
+#include "host/host_errors.h"
+#include "host/host_objects.h"
+
+namespace vesko_host {
+namespace {
+
+std::vector<uint64_t> running;  // innermost last
+uint64_t lastId = 0;
+
+}  // namespace
+
+CalculationScope::CalculationScope()
+    : id(++lastId), tooDeep(running.size() >= kMaxCalculationDepth) {
+  running.push_back(id);
+}
+
+CalculationScope::~CalculationScope() {
+  running.pop_back();
+}
+
+uint64_t currentCalculation() {
+  return running.empty() ? 0 : running.back();
+}
+
+int16_t attachCurrentEnvironment(FMExprEnv* env) {
+  FMErrorRecord ignored{1, 0};
+  FMExprEnv* environment = useHandle(env, "current-environment callback", &ignored);
+  if (environment == nullptr) return kHostErrorUnknown;
+  environment->calculation = currentCalculation();
+  return environment->calculation == 0 ? kHostErrorNoCalculation : kHostErrorNone;
+}
+
+}  // namespace vesko_host

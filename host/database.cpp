@@ -1,0 +1,193 @@
+// The open database file and the queries run on it.
+#include "host/database.h"
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <filesystem>
+#include <new>
+#include <optional>
+
+#include "host/host_errors.h"
+#include "host/host_objects.h"
+#include "host/row_store.h"
+#include "host/substitute_host.h"
+#include "host/text_encoding.h"
+#include "host/value_rules.h"
+
+namespace vesko_host {
+namespace {
+
+sqlite3* database = nullptr;
+std::string absolutePath;
+std::optional<std::string> filePathOverride;
+
+// Ends a statement however the query ends.
+struct Statement {
+  sqlite3_stmt* handle = nullptr;
+  ~Statement() { sqlite3_finalize(handle); }
+};
+
+bool blankText(const char* s) {
+  for (; s != nullptr && *s != '\0'; ++s)
+    if (*s != ' ' && *s != '\t' && *s != '\r' && *s != '\n' && *s != ';') return false;
+  return true;
+}
+
+int16_t sqliteFailure(int status, int16_t error, std::string* message) {
+  if (status == SQLITE_NOMEM) throw std::bad_alloc();
+  *message = sqlite3_errmsg(database);
+  return error;
+}
+
+// Binds one parameter: texts as text, numbers as integers when they are
+// whole, date-times as their text forms, empty values as NULL.
+int bindParameter(sqlite3_stmt* statement, int index, const FMData& item) {
+  const Value value = valueOf(item);
+  switch (value.kind) {
+    case FM_KIND_NUMBER:
+    case FM_KIND_BOOLEAN:
+      if (std::trunc(value.number) == value.number && std::fabs(value.number) < 9e18)
+        return sqlite3_bind_int64(statement, index, static_cast<sqlite3_int64>(value.number));
+      return sqlite3_bind_double(statement, index, value.number);
+    case FM_KIND_INVALID:
+    case FM_KIND_CONTAINER:
+      return sqlite3_bind_null(statement, index);
+    default: {
+      const std::string text = textForm(value);
+      return sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()),
+                               SQLITE_TRANSIENT);
+    }
+  }
+}
+
+// Appends the current row of `statement`: integers keep their digits, NULL
+// is the empty text, a blob is read as UTF-8 text.
+void appendRow(sqlite3_stmt* statement, FMRowVect& rows) {
+  beginRow(rows);
+  const int columns = sqlite3_column_count(statement);
+  for (int column = 0; column < columns; ++column) {
+    switch (sqlite3_column_type(statement, column)) {
+      case SQLITE_INTEGER:
+        appendIntegerCell(rows, sqlite3_column_int64(statement, column));
+        break;
+      case SQLITE_FLOAT:
+        appendNumberCell(rows, sqlite3_column_double(statement, column));
+        break;
+      case SQLITE_NULL:
+        appendTextCell(rows, "");
+        break;
+      default: {
+        const auto* bytes = static_cast<const char*>(
+            sqlite3_column_type(statement, column) == SQLITE_BLOB
+                ? sqlite3_column_blob(statement, column)
+                : static_cast<const void*>(sqlite3_column_text(statement, column)));
+        const auto length = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+        appendTextCell(rows,
+                       bytes == nullptr ? std::string_view() : std::string_view(bytes, length));
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool openDatabase(const std::string& path, std::string* error) {
+  closeDatabase();
+  sqlite3* opened = nullptr;
+  int status = sqlite3_open_v2(path.c_str(), &opened, SQLITE_OPEN_READWRITE, nullptr);
+  if (status == SQLITE_CANTOPEN || status == SQLITE_READONLY) {
+    sqlite3_close(opened);
+    opened = nullptr;
+    status = sqlite3_open_v2(path.c_str(), &opened, SQLITE_OPEN_READONLY, nullptr);
+  }
+  // Reading the schema tells an SQLite file from any other file.
+  if (status == SQLITE_OK)
+    status = sqlite3_exec(opened, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if (status != SQLITE_OK) {
+    *error = path + ": " + (opened != nullptr ? sqlite3_errmsg(opened) : sqlite3_errstr(status));
+    sqlite3_close(opened);
+    return false;
+  }
+  database = opened;
+  std::error_code failed;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, failed);
+  absolutePath = failed ? path : absolute.lexically_normal().string();
+  return true;
+}
+
+void closeDatabase() {
+  sqlite3_close(database);
+  database = nullptr;
+  absolutePath.clear();
+}
+
+std::string databasePath() {
+  return absolutePath;
+}
+
+void overrideFilePath(std::optional<std::string> answer) {
+  filePathOverride = std::move(answer);
+}
+
+sqlite3* openDatabaseHandle() {
+  return database;
+}
+
+std::string filePathAnswer() {
+  if (filePathOverride) return *filePathOverride;
+  return database == nullptr ? "" : "file:" + absolutePath;
+}
+
+bool namesOpenDatabase(const std::string& fileName) {
+  if (fileName.empty()) return true;
+  const std::filesystem::path open(absolutePath);
+  for (const std::string& name : {open.filename().string(), open.stem().string()}) {
+    if (name.size() != fileName.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < name.size() && same; ++i)
+      same = (name[i] | 0x20) == (fileName[i] | 0x20);
+    if (same) return true;
+  }
+  return false;
+}
+
+int16_t runQuery(const std::string& query, const FMDataVect& parameters, FMRowVect& rows,
+                 std::string* message) {
+  if (database == nullptr) {
+    *message = "no database file is open";
+    return kHostErrorFileMissing;
+  }
+  if (query.find('\0') != std::string::npos) {
+    *message = "the query holds a NUL character";
+    return kHostErrorQueryInvalid;
+  }
+  Statement statement;
+  const char* rest = nullptr;
+  int status = sqlite3_prepare_v2(database, query.c_str(), static_cast<int>(query.size()) + 1,
+                                  &statement.handle, &rest);
+  if (status != SQLITE_OK) return sqliteFailure(status, kHostErrorQueryInvalid, message);
+  if (statement.handle == nullptr) {
+    *message = "the query is empty";
+    return kHostErrorQueryInvalid;
+  }
+  if (!blankText(rest)) {
+    *message = "only one statement can run at a time";
+    return kHostErrorQueryInvalid;
+  }
+  const int placeholders = sqlite3_bind_parameter_count(statement.handle);
+  if (parameters.items.size() > static_cast<std::size_t>(placeholders)) {
+    *message = "more parameters than the query has placeholders";
+    return kHostErrorQueryInvalid;
+  }
+  int index = 1;
+  for (const FMData& item : parameters.items) {
+    status = bindParameter(statement.handle, index++, item);
+    if (status != SQLITE_OK) return sqliteFailure(status, kHostErrorQueryInvalid, message);
+  }
+  while ((status = sqlite3_step(statement.handle)) == SQLITE_ROW) appendRow(statement.handle, rows);
+  if (status != SQLITE_DONE) return sqliteFailure(status, kHostErrorQueryFailed, message);
+  return kHostErrorNone;
+}
+
+}  // namespace vesko_host

@@ -1,0 +1,36 @@
+// The external functions plug-ins have registered, by name.
+#ifndef VESKO_HOST_FUNCTION_REGISTRY_H
+#define VESKO_HOST_FUNCTION_REGISTRY_H
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "host/fm_api.h"
+
+namespace vesko_host {
+
+struct ExternalFunction {
+  std::array<char, 4> pluginId{};
+  int16_t number = 0;
+  std::string name;  // UTF-8, as registered
+  std::string prototype;
+  int16_t minParameters = 0;
+  int16_t maxParameters = 0;  // -1: any number
+  uint32_t flags = 0;
+  FMExternalFunction handler = nullptr;
+};
+
+// Answers kHostErrorAlreadyRegistered when the name (in any letter case)
+// or the plug-in's function number is taken, or the error failRegistration
+// set for the number.
+int16_t addExternalFunction(const ExternalFunction& function);
+// Answers kHostErrorNotRegistered when the plug-in has no such number.
+int16_t removeExternalFunction(const std::array<char, 4>& pluginId, int16_t number);
+// Names match without regard to the case of ASCII letters; nullptr if none.
+const ExternalFunction* findExternalFunction(std::string_view name);
+
+}  // namespace vesko_host
+
+#endif

@@ -1,0 +1,239 @@
+// The host's objects behind the opaque handles of fm_api.h, and the handle
+// registry that every FM_ operation consults before it touches an object.
+//
+// A handle is valid exactly while its address is in the registry.  An
+// object enters the registry when its handle is first handed out (by a
+// constructor, or by an accessor that lends it) and leaves it when the
+// object is destroyed, so an operation never has to read memory behind a
+// handle to find out whether the handle is good.
+#ifndef VESKO_HOST_HOST_OBJECTS_H
+#define VESKO_HOST_HOST_OBJECTS_H
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/fm_api.h"
+
+namespace vesko_host {
+
+enum class ObjectKind : uint8_t {
+  text,
+  data,
+  dataVect,
+  rowVect,
+  exprEnv,
+  fixPt,
+  dateTime,
+  locale,
+  quadChar
+};
+constexpr int kObjectKindCount = 9;
+const char* objectKindName(ObjectKind kind);
+
+// Who may delete an object.  Only plugin objects (made by FM_..._Constructor)
+// may be deleted by the plug-in, and only they are counted as live.
+enum class Ownership : uint8_t {
+  plugin,
+  host,      // made by the host for itself: parameters, results, environments
+  borrowed,  // lent by an accessor; lives as long as the object that lends it
+};
+
+// True while the object's address is in the registry.  A copy is a new
+// object with a new address, so the flag is never copied.
+struct RegisteredFlag {
+  bool value = false;
+  RegisteredFlag() = default;
+  RegisteredFlag(const RegisteredFlag&) {}
+  RegisteredFlag& operator=(const RegisteredFlag&) { return *this; }
+};
+
+}  // namespace vesko_host
+
+struct FMText {
+  std::u16string units;
+  vesko_host::RegisteredFlag registered;
+  ~FMText();
+};
+
+struct FMFixPt {
+  double value = 0;
+  int32_t precision = 16;  // digits after the decimal point in the text form
+  vesko_host::RegisteredFlag registered;
+  ~FMFixPt();
+};
+
+struct FMDateTime {
+  double seconds = 0;  // since 0001-01-01 00:00:00
+  vesko_host::RegisteredFlag registered;
+  ~FMDateTime();
+};
+
+struct FMLocale {
+  int32_t kind = 1;
+  vesko_host::RegisteredFlag registered;
+  ~FMLocale();
+};
+
+struct FMQuadChar {
+  char chars[4] = {0, 0, 0, 0};
+  vesko_host::RegisteredFlag registered;
+  ~FMQuadChar();
+};
+
+// One value.  `kind` comes first so that the embedded text never shares the
+// data's address: both may be registered handles at the same time.
+struct FMData {
+  int32_t kind = FM_KIND_INVALID;
+  int32_t precision = 16;  // number: digits after the point in its text form
+  double number = 0;       // number and boolean: the value; date, time, timestamp: seconds
+  // Kind 1: the value.  Other kinds: the text form, once it was asked for
+  // (textIsCurrent), since GetAsText lends this very object.
+  FMText text;
+  bool textIsCurrent = true;
+  // Lent by FM_DataVect_AtAsNumber and AtAsTimeStamp; made on first use.
+  std::unique_ptr<FMFixPt> numberView;
+  std::unique_ptr<FMDateTime> dateTimeView;
+  vesko_host::RegisteredFlag registered;
+  ~FMData();
+};
+
+// A deque, so that growing it never moves the items it has lent.
+struct FMDataVect {
+  std::deque<FMData> items;
+  vesko_host::RegisteredFlag registered;
+  ~FMDataVect();
+};
+
+namespace vesko_host {
+
+// One cell of a row vector, kept compact: query results hold many.
+struct Cell {
+  enum class Form : uint8_t { empty, integer, real, text } form = Form::empty;
+  uint8_t kind = FM_KIND_INVALID;
+  uint32_t length = 0;  // text: bytes in the pool
+  union {
+    int64_t integer;
+    double real;      // number or boolean: the value; date-times: seconds
+    uint64_t offset;  // text: where its UTF-8 bytes start in the pool
+  };
+  Cell() : integer(0) {}
+};
+
+}  // namespace vesko_host
+
+// Rows of cells.  A row is turned into a DataVect only when FM_RowVect_At
+// asks for it, and that DataVect then lives as long as the row vector.
+struct FMRowVect {
+  std::vector<vesko_host::Cell> cells;
+  std::vector<uint64_t> rowStarts;  // index of each row's first cell; rows may differ in width
+  std::string pool;                 // the UTF-8 bytes of all text cells
+  std::vector<std::unique_ptr<FMDataVect>> views;
+  vesko_host::RegisteredFlag registered;
+  ~FMRowVect();
+};
+
+struct FMExprEnv {
+  int32_t kind = 0;
+  uint64_t calculation = 0;  // the running calculation it belongs to; 0 for none
+  vesko_host::RegisteredFlag registered;
+  ~FMExprEnv();
+};
+
+namespace vesko_host {
+
+inline ObjectKind kindOf(const FMText*) {
+  return ObjectKind::text;
+}
+inline ObjectKind kindOf(const FMData*) {
+  return ObjectKind::data;
+}
+inline ObjectKind kindOf(const FMDataVect*) {
+  return ObjectKind::dataVect;
+}
+inline ObjectKind kindOf(const FMRowVect*) {
+  return ObjectKind::rowVect;
+}
+inline ObjectKind kindOf(const FMExprEnv*) {
+  return ObjectKind::exprEnv;
+}
+inline ObjectKind kindOf(const FMFixPt*) {
+  return ObjectKind::fixPt;
+}
+inline ObjectKind kindOf(const FMDateTime*) {
+  return ObjectKind::dateTime;
+}
+inline ObjectKind kindOf(const FMLocale*) {
+  return ObjectKind::locale;
+}
+inline ObjectKind kindOf(const FMQuadChar*) {
+  return ObjectKind::quadChar;
+}
+
+// Puts the object's address in the registry unless it is there already,
+// and answers the object, ready to be handed out.
+void registerObject(const void* object, ObjectKind kind, Ownership owner, RegisteredFlag& flag);
+template <typename T>
+T* handOut(T* object, Ownership owner) {
+  registerObject(object, kindOf(object), owner, object->registered);
+  return object;
+}
+// Called by the destructors of registered objects.
+void forgetObject(const void* object);
+
+// Answers the object behind a handle passed to `operation`, or nullptr after
+// recording the misuse and setting the error record's code to 2.
+const void* lookUpObject(const void* handle, ObjectKind kind, const char* operation,
+                         FMErrorRecord* e);
+template <typename T>
+T* useHandle(const T* handle, const char* operation, FMErrorRecord* e) {
+  return const_cast<T*>(static_cast<const T*>(lookUpObject(handle, kindOf(handle), operation, e)));
+}
+
+// For FM_..._Delete: answers true when the plug-in may delete the object
+// (it made it and has not deleted it yet); otherwise records the misuse.
+bool mayDelete(const void* handle, ObjectKind kind, const char* operation, FMErrorRecord* e);
+// Remembers a plug-in object's address after it was deleted, so that a
+// second delete can be told apart from a handle the host never made.
+void noteDeleted(const void* handle);
+
+// For a pointer an operation needs that is not a handle (a string, a
+// buffer, a handler): false after recording "operation: null what" and
+// setting the error record's code to 2.
+bool checkPointer(const void* pointer, const char* what, const char* operation, FMErrorRecord* e);
+
+// Records a misuse: printed to standard error, kept for takeViolations().
+void recordViolation(std::string message);
+
+// Counts an FM_ operation and applies an injected fault; false means the
+// operation must not run (the code is already set).
+bool beginOperation(FMErrorRecord* e);
+void setErrorCode(FMErrorRecord* e, int code);
+
+// Runs the body of an FM_ operation: no exception leaves it.  Out of
+// memory becomes code 1, any other exception code 2; both answer `neutral`.
+template <typename Result, typename Body>
+Result guarded(FMErrorRecord* e, Result neutral, Body&& body) noexcept {
+  if (!beginOperation(e)) return neutral;
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    setErrorCode(e, FM_ERROR_BAD_ALLOC);
+  } catch (...) {
+    setErrorCode(e, FM_ERROR_FAILURE);
+  }
+  return neutral;
+}
+template <typename Body>
+void guardedVoid(FMErrorRecord* e, Body&& body) noexcept {
+  guarded(e, 0, [&] {
+    body();
+    return 0;
+  });
+}
+
+}  // namespace vesko_host
+
+#endif

@@ -1,0 +1,40 @@
+// How the host reads one kind of value as another: the number of a text,
+// the seconds of a date, and the value an FMData holds.
+#ifndef VESKO_HOST_VALUE_RULES_H
+#define VESKO_HOST_VALUE_RULES_H
+
+#include <optional>
+
+#include "host/host_objects.h"
+#include "host/substitute_host.h"
+
+namespace vesko_host {
+
+// The number a value reads as: a text's leading number (0 without one), a
+// date's day number (1/1/0001 is day 1), a time's or timestamp's seconds,
+// a boolean's 1 or 0; 0 for an invalid value or a container.
+double numberOf(const Value& value);
+
+// The seconds since 0001-01-01 a value reads as: a date-time's own, a
+// number's value, a text in a date, time or timestamp form; nothing else
+// converts.
+std::optional<double> secondsOf(const Value& value);
+
+bool isTemporal(int kind);
+
+// The value an FMData holds, and storing one into it.
+Value valueOf(const FMData& data);
+void assignValue(FMData& data, const Value& value);
+void assignText(FMData& data, std::u16string units);
+void assignNumber(FMData& data, double number, int kind, int32_t precision = 16);
+void copyValue(FMData& data, const FMData& from);
+
+// The data's text form, in the text that FM_Data_GetAsText lends.
+FMText& currentText(FMData& data);
+
+// The locale every value carries: the host has one.
+FMLocale* hostLocale();
+
+}  // namespace vesko_host
+
+#endif
