@@ -18,10 +18,10 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j$(JOBS)
 
+# A report over the sample database: Lua, SQL and a host calculation.
 run: build
-	$(BUILD)/host/vesko-calc \
-	  'Vesko_Version("long")' \
-	  'Vesko_RunScript("return \"Hello from \" .. _VERSION .. \", \" .. vesko.platform")'
+	$(BUILD)/host/vesko-calc 'Vesko_Version("long")' \
+	  "Vesko_RunFile(\"$(CURDIR)/examples/report.lua\")"
 
 test: test-plain test-sanitize fuzz-smoke
 
