@@ -25,6 +25,12 @@ std::int32_t checkInt32(lua_State* L, int arg) {
   return static_cast<std::int32_t>(luaL_checkinteger(L, arg));
 }
 
+// [-0, +1] nil, as a single result.
+int pushNil(lua_State* L) {
+  lua_pushnil(L);
+  return 1;
+}
+
 // The BOM stands for code point 0 both ways, so that a NUL never has to
 // travel inside a string.
 const char kByteOrderMark[] = "\xEF\xBB\xBF";
@@ -37,10 +43,7 @@ int nextUtf8(lua_State* L) {
   std::size_t length;
   const unsigned char* s = checkBytes(L, 1, &length);
   const std::int64_t i = checkInt32(L, 2);
-  if (i < 0 || i > static_cast<std::int64_t>(length)) {
-    lua_pushnil(L);
-    return 1;
-  }
+  if (i < 0 || i > static_cast<std::int64_t>(length)) return pushNil(L);
   if (i == 0) return luaL_error(L, "bad index value : 0");
   const unsigned char* p = s + (i - 1);
   const int k = utf8CharLength(p);
@@ -78,33 +81,21 @@ int seekUtf8(lua_State* L) {
   }
   const auto last = static_cast<std::int64_t>(length);
   if (i < 1 || i > last) return luaL_error(L, "invalid index (arg #2)");
-  if (n > last || -n > last) {
-    lua_pushnil(L);
-    return 1;
-  }
+  if (n > last || -n > last) return pushNil(L);
   // p is 1-based and stays within 1 .. length + 1 on every path below.
   std::int64_t p = i;
   for (std::int64_t step = 0; step < n; ++step) {
-    if (p == last + 1) {
-      lua_pushnil(L);
-      return 1;
-    }
+    if (p == last + 1) return pushNil(L);
     const int k = utf8CharLength(s + (p - 1));
     // A multi-byte character that ends the string cannot be stepped over:
     // the walk gives nil there, where a final one-byte character gives
     // length + 1.
-    if (k == 0 || (k > 1 && p + k - 1 == last)) {
-      lua_pushnil(L);
-      return 1;
-    }
+    if (k == 0 || (k > 1 && p + k - 1 == last)) return pushNil(L);
     p += k;
   }
   for (std::int64_t step = 0; step > n; --step) {
     const int k = utf8PrevCharLength(s, static_cast<std::size_t>(p - 1));
-    if (k == 0) {
-      lua_pushnil(L);
-      return 1;
-    }
+    if (k == 0) return pushNil(L);
     p -= k;
   }
   lua_pushinteger(L, static_cast<lua_Integer>(p));
