@@ -54,7 +54,7 @@ FMData* FM_Data_Constructor1(FMErrorRecord* e) {
 
 void FM_Data_Delete(FMData* d, FMErrorRecord* e) {
   const char* const op = __func__;
-  guardedVoid(e, [&] {
+  guardedDelete(e, [&] {
     if (!mayDelete(d, ObjectKind::data, op, e)) return;
     noteDeleted(d);
     delete d;

@@ -14,7 +14,7 @@ FMDateTime* FM_DateTime_Constructor1(FMErrorRecord* e) {
 
 void FM_DateTime_Delete(FMDateTime* d, FMErrorRecord* e) {
   const char* const op = __func__;
-  guardedVoid(e, [&] {
+  guardedDelete(e, [&] {
     if (!mayDelete(d, ObjectKind::dateTime, op, e)) return;
     noteDeleted(d);
     delete d;

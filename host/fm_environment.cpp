@@ -26,7 +26,7 @@ FMExprEnv* FM_ExprEnv_Constructor1(int32_t kind, FMErrorRecord* e) {
 
 void FM_ExprEnv_Delete(FMExprEnv* env, FMErrorRecord* e) {
   const char* const op = __func__;
-  guardedVoid(e, [&] {
+  guardedDelete(e, [&] {
     if (!mayDelete(env, ObjectKind::exprEnv, op, e)) return;
     noteDeleted(env);
     delete env;

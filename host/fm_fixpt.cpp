@@ -21,7 +21,7 @@ FMFixPt* FM_FixPt_Constructor1(int32_t value, int32_t precision, FMErrorRecord* 
 
 void FM_FixPt_Delete(FMFixPt* n, FMErrorRecord* e) {
   const char* const op = __func__;
-  guardedVoid(e, [&] {
+  guardedDelete(e, [&] {
     if (!mayDelete(n, ObjectKind::fixPt, op, e)) return;
     noteDeleted(n);
     delete n;

@@ -17,7 +17,7 @@ FMLocale* FM_Locale_Constructor1(int32_t kind, FMErrorRecord* e) {
 
 void FM_Locale_Delete(FMLocale* l, FMErrorRecord* e) {
   const char* const op = __func__;
-  guardedVoid(e, [&] {
+  guardedDelete(e, [&] {
     if (!mayDelete(l, ObjectKind::locale, op, e)) return;
     noteDeleted(l);
     delete l;
@@ -37,7 +37,7 @@ FMQuadChar* FM_QuadChar_Constructor2(char c0, char c1, char c2, char c3, FMError
 
 void FM_QuadChar_Delete(FMQuadChar* q, FMErrorRecord* e) {
   const char* const op = __func__;
-  guardedVoid(e, [&] {
+  guardedDelete(e, [&] {
     if (!mayDelete(q, ObjectKind::quadChar, op, e)) return;
     noteDeleted(q);
     delete q;

@@ -43,7 +43,7 @@ FMText* FM_Text_Constructor1(FMErrorRecord* e) {
 
 void FM_Text_Delete(FMText* t, FMErrorRecord* e) {
   const char* const op = __func__;
-  guardedVoid(e, [&] {
+  guardedDelete(e, [&] {
     if (!mayDelete(t, ObjectKind::text, op, e)) return;
     noteDeleted(t);
     delete t;

@@ -35,7 +35,7 @@ FMDataVect* FM_DataVect_Constructor1(FMErrorRecord* e) {
 
 void FM_DataVect_Delete(FMDataVect* v, FMErrorRecord* e) {
   const char* const op = __func__;
-  guardedVoid(e, [&] {
+  guardedDelete(e, [&] {
     if (!mayDelete(v, ObjectKind::dataVect, op, e)) return;
     noteDeleted(v);
     delete v;
@@ -107,7 +107,7 @@ FMRowVect* FM_RowVect_Constructor1(FMErrorRecord* e) {
 
 void FM_RowVect_Delete(FMRowVect* v, FMErrorRecord* e) {
   const char* const op = __func__;
-  guardedVoid(e, [&] {
+  guardedDelete(e, [&] {
     if (!mayDelete(v, ObjectKind::rowVect, op, e)) return;
     noteDeleted(v);
     delete v;

@@ -210,6 +210,9 @@ void recordViolation(std::string message);
 // Counts an FM_ operation and applies an injected fault; false means the
 // operation must not run (the code is already set).
 bool beginOperation(FMErrorRecord* e);
+// Counts a delete.  A delete never fails: no owner could do anything about
+// it but leak, so a fault due on a delete strikes the next operation.
+void beginDelete();
 void setErrorCode(FMErrorRecord* e, int code);
 
 // Runs the body of an FM_ operation: no exception leaves it.  Out of
@@ -226,6 +229,17 @@ Result guarded(FMErrorRecord* e, Result neutral, Body&& body) noexcept {
   }
   return neutral;
 }
+// Runs the body of an FM_..._Delete, which injected faults pass over.
+template <typename Body>
+void guardedDelete(FMErrorRecord* e, Body&& body) noexcept {
+  beginDelete();
+  try {
+    body();
+  } catch (...) {
+    setErrorCode(e, FM_ERROR_FAILURE);
+  }
+}
+
 template <typename Body>
 void guardedVoid(FMErrorRecord* e, Body&& body) noexcept {
   guarded(e, 0, [&] {

@@ -21,6 +21,11 @@ bool beginOperation(FMErrorRecord* e) {
   return true;
 }
 
+void beginDelete() {
+  ++operations;
+  if (faultAt == operations) ++faultAt;
+}
+
 void setErrorCode(FMErrorRecord* e, int code) {
   if (e != nullptr) e->code = code;
 }

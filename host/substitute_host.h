@@ -95,7 +95,8 @@ std::vector<std::string> takeViolations();
 
 // Makes the n-th host operation from now (1 = the next one) fail with
 // `code` (FM_ERROR_BAD_ALLOC or FM_ERROR_FAILURE); the operation then does
-// nothing else.  n = 0 clears a pending fault.
+// nothing else.  Deletes never fail: a fault due on one strikes the
+// operation after it.  n = 0 clears a pending fault.
 void failOperation(std::uint64_t n, int code);
 // Host operations (FM_ calls) made since the library was loaded.
 std::uint64_t operationCount();

@@ -95,8 +95,17 @@ TEST_F(InstrumentTest, InjectedFaultFailsExactlyTheNthOperation) {
 
   vesko_host::failOperation(1, FM_ERROR_FAILURE);
   vesko_host::failOperation(0, 0);  // cleared before it struck
-  FM_Text_Delete(t, e());
+  EXPECT_EQ(FM_Text_GetSize(t, e()), 0u);
   EXPECT_EQ(code(), 0);
+
+  // A delete never fails: the fault passes to the operation after it.
+  FMText* other = FM_Text_Constructor1(e());
+  vesko_host::failOperation(1, FM_ERROR_FAILURE);
+  FM_Text_Delete(other, e());
+  EXPECT_EQ(code(), 0);
+  FM_Text_GetSize(t, e());
+  EXPECT_EQ(code(), FM_ERROR_FAILURE);
+  FM_Text_Delete(t, e());
 }
 
 }  // namespace
