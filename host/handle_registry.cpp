@@ -1,33 +1,24 @@
 // The handle registry and the instrument built on it: live object counts
 // and misuse records.
-#include <cinttypes>
 #include <cstdio>
-#include <unordered_map>
-#include <unordered_set>
 
+#include "host/address_table.h"
 #include "host/host_objects.h"
 #include "host/substitute_host.h"
 
 namespace vesko_host {
 namespace {
 
-struct Entry {
-  ObjectKind kind;
-  Ownership owner;
-};
-
-// Every object whose handle was handed out and that still exists.
-std::unordered_map<const void*, Entry>& registry() {
-  static auto* map = new std::unordered_map<const void*, Entry>();
-  return *map;
+// Every object whose handle was handed out and that still exists, and the
+// addresses of plug-in objects the plug-in deleted (marked deleted) until
+// the address is handed out again.
+AddressTable& registry() {
+  static auto* table = new AddressTable();
+  return *table;
 }
-
-// Addresses of plug-in objects the plug-in deleted, until the address is
-// used again.  Bounded by the number of distinct addresses ever freed.
-std::unordered_set<const void*>& deletedObjects() {
-  static auto* set = new std::unordered_set<const void*>();
-  return *set;
-}
+std::size_t deletedCount = 0;
+// Set between noteDeleted and the destructor's forgetObject.
+const void* beingDeleted = nullptr;
 
 std::vector<std::string>& violations() {
   static auto* list = new std::vector<std::string>();
@@ -54,26 +45,27 @@ const char* ownerPhrase(Ownership owner) {
 
 // Checks that `handle` is a registered object of `kind`; records the
 // misuse otherwise.  `entry` receives the registry's entry.
-bool checkHandle(const void* handle, ObjectKind kind, const char* operation, Entry* entry) {
+bool checkHandle(const void* handle, ObjectKind kind, const char* operation, AddressRecord* entry) {
   if (handle == nullptr) {
     recordViolation(std::string(operation) + ": null " + objectKindName(kind) + " handle");
     return false;
   }
-  auto found = registry().find(handle);
-  if (found == registry().end()) {
-    const bool deleted = deletedObjects().count(handle) > 0;
+  const AddressRecord* found = registry().find(handle);
+  if (found == nullptr || found->deleted) {
+    const bool deleted = found != nullptr;
     recordViolation(std::string(operation) + ": " +
                     (deleted ? "use of a deleted " + std::string(objectKindName(kind))
                              : "unknown handle, not " + withArticle(kind)) +
                     " " + describeHandle(handle));
     return false;
   }
-  if (found->second.kind != kind) {
+  if (found->kind != static_cast<uint8_t>(kind)) {
     recordViolation(std::string(operation) + ": handle " + describeHandle(handle) + " is " +
-                    withArticle(found->second.kind) + ", not " + withArticle(kind));
+                    withArticle(static_cast<ObjectKind>(found->kind)) + ", not " +
+                    withArticle(kind));
     return false;
   }
-  *entry = found->second;
+  *entry = *found;
   return true;
 }
 
@@ -105,36 +97,54 @@ const char* objectKindName(ObjectKind kind) {
 
 void registerObject(const void* object, ObjectKind kind, Ownership owner, RegisteredFlag& flag) {
   if (flag.value) return;
-  registry().emplace(object, Entry{kind, owner});
+  const AddressRecord* before = registry().find(object);
+  if (before != nullptr && before->deleted) --deletedCount;
+  registry().put(object,
+                 AddressRecord{static_cast<uint8_t>(kind), static_cast<uint8_t>(owner), false});
   flag.value = true;
   if (owner == Ownership::plugin) ++liveCounts[static_cast<int>(kind)];
-  if (!deletedObjects().empty()) deletedObjects().erase(object);
+}
+
+void reserveHandles(std::size_t count) {
+  registry().reserve(count);
 }
 
 void forgetObject(const void* object) {
-  auto found = registry().find(object);
-  if (found == registry().end()) return;
-  if (found->second.owner == Ownership::plugin) --liveCounts[static_cast<int>(found->second.kind)];
-  registry().erase(found);
+  AddressRecord* found = registry().find(object);
+  if (found == nullptr || found->deleted) return;
+  if (found->owner == static_cast<uint8_t>(Ownership::plugin)) --liveCounts[found->kind];
+  if (object != beingDeleted) {
+    registry().erase(object);
+    return;
+  }
+  found->deleted = true;
+  beingDeleted = nullptr;
+  // A plug-in that leaks nothing frees as many addresses as it reuses; this
+  // only keeps a pathological one from growing the table without end.
+  if (++deletedCount > 1000000) {
+    registry().eraseIf([](const AddressRecord& record) { return record.deleted; });
+    deletedCount = 0;
+  }
 }
 
 const void* lookUpObject(const void* handle, ObjectKind kind, const char* operation,
                          FMErrorRecord* e) {
-  Entry entry{};
+  AddressRecord entry{};
   if (checkHandle(handle, kind, operation, &entry)) return handle;
   setErrorCode(e, FM_ERROR_FAILURE);
   return nullptr;
 }
 
 bool mayDelete(const void* handle, ObjectKind kind, const char* operation, FMErrorRecord* e) {
-  Entry entry{};
+  AddressRecord entry{};
   if (!checkHandle(handle, kind, operation, &entry)) {
     setErrorCode(e, FM_ERROR_FAILURE);
     return false;
   }
-  if (entry.owner != Ownership::plugin) {
+  if (entry.owner != static_cast<uint8_t>(Ownership::plugin)) {
     recordViolation(std::string(operation) + ": delete of " + withArticle(kind) + " " +
-                    ownerPhrase(entry.owner) + " " + describeHandle(handle));
+                    ownerPhrase(static_cast<Ownership>(entry.owner)) + " " +
+                    describeHandle(handle));
     setErrorCode(e, FM_ERROR_FAILURE);
     return false;
   }
@@ -149,10 +159,7 @@ bool checkPointer(const void* pointer, const char* what, const char* operation, 
 }
 
 void noteDeleted(const void* handle) {
-  // A plug-in that leaks nothing frees as many addresses as it reuses; this
-  // only stops a pathological one from growing the set without end.
-  if (deletedObjects().size() > 1000000) deletedObjects().clear();
-  deletedObjects().insert(handle);
+  beingDeleted = handle;
 }
 
 void recordViolation(std::string message) {

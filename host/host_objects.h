@@ -180,6 +180,9 @@ T* handOut(T* object, Ownership owner) {
   registerObject(object, kindOf(object), owner, object->registered);
   return object;
 }
+// Makes room in the registry for `count` more handles, as a large query
+// result is about to lend one per cell.
+void reserveHandles(std::size_t count);
 // Called by the destructors of registered objects.
 void forgetObject(const void* object);
 
@@ -195,8 +198,9 @@ T* useHandle(const T* handle, const char* operation, FMErrorRecord* e) {
 // For FM_..._Delete: answers true when the plug-in may delete the object
 // (it made it and has not deleted it yet); otherwise records the misuse.
 bool mayDelete(const void* handle, ObjectKind kind, const char* operation, FMErrorRecord* e);
-// Remembers a plug-in object's address after it was deleted, so that a
-// second delete can be told apart from a handle the host never made.
+// Called right before the plug-in's delete of `handle`: the registry then
+// keeps the address, marked deleted, so that a second delete or a later use
+// is told apart from a handle the host never made.
 void noteDeleted(const void* handle);
 
 // For a pointer an operation needs that is not a handle (a string, a
