@@ -1,0 +1,75 @@
+// vesko-calc as a user runs it: output lines, exit statuses, standard input.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+namespace vesko_test {
+namespace {
+
+struct CalcRun {
+  std::string output;
+  int status = -1;
+};
+
+// Runs vesko-calc with the tiny plug-in and `arguments` (shell words),
+// feeding `input` (a printf format) on standard input; standard error is
+// dropped.
+CalcRun runCalc(const std::string& arguments, const std::string& input = "") {
+  const std::string command = "printf '" + input +
+                              "' | " VESKO_CALC_PATH " --plugin " TINY_PLUGIN_PATH " " + arguments +
+                              " 2>/dev/null";
+  CalcRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  std::array<char, 256> chunk;
+  while (std::fgets(chunk.data(), chunk.size(), pipe) != nullptr) run.output += chunk.data();
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+TEST(VeskoCalcTest, OneLinePerExpressionAndTheWorstStatus) {
+  CalcRun run = runCalc("'1 + 1' 'Tiny_Echo(\"x\" & \"y\")' 'Get(FilePath) <> \"\"'");
+  EXPECT_EQ(run.output, "2\nxy\n1\n");
+  EXPECT_EQ(run.status, 0);
+
+  run = runCalc("'Date(1; 1; 0)' '3'");  // out of range: "?" and status 1
+  EXPECT_EQ(run.output, "?\n3\n");
+  EXPECT_EQ(run.status, 1);
+
+  run = runCalc("'(1' 'Date(1; 1; 0)'");  // malformed wins
+  EXPECT_EQ(run.output, "?\n?\n");
+  EXPECT_EQ(run.status, 2);
+}
+
+TEST(VeskoCalcTest, ReturnsInAResultStartNewLines) {
+  EXPECT_EQ(runCalc("'\"a\" & \xC2\xB6 & \"b\"'").output, "a\nb\n");
+}
+
+TEST(VeskoCalcTest, ReadsStandardInputWithoutExpressions) {
+  const CalcRun run = runCalc("", "1 + 2\\n\\nUpper(\"sample\")\\n");
+  EXPECT_EQ(run.output, "3\nSAMPLE\n");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(VeskoCalcTest, TheSampleDatabaseIsOpenByDefault) {
+  const CalcRun run = runCalc("'Tiny_Query(\"SELECT count(*) FROM customers\")'");
+  EXPECT_EQ(run.output, "6\n");
+}
+
+TEST(VeskoCalcTest, BadOptionsAndFilesEndWithStatusTwo) {
+  EXPECT_EQ(runCalc("--nonsense").status, 2);
+  EXPECT_EQ(runCalc("--db").status, 2);
+  EXPECT_EQ(runCalc("--db /nonexistent/file.sqlite '1'").status, 2);
+  EXPECT_EQ(runCalc("--plugin /nonexistent/lib.so '1'").status, 2);
+  const CalcRun help = runCalc("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.output.find("Exit status"), std::string::npos);
+  EXPECT_NE(help.output.find("examples/sample.sql"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vesko_test
