@@ -1,5 +1,6 @@
 #include "engine/error_record.h"
 
+#include <cstring>
 #include <string>
 
 #include "lua.hpp"
@@ -14,11 +15,33 @@ namespace {
 FMText* codeText = nullptr;
 FMText* messageText = nullptr;
 
+// The record's value.  Invariant: when `written` is set, the host texts
+// hold exactly `code` and `message` (in `messageEncoding`).
+std::string code;
+std::string message;
+host::Encoding messageEncoding = host::kNative;
+bool written = false;
+
 // Recreates a text the host could not make at load time, so a record that
 // failed once can still be written later.
 FMText* ensure(FMText*& text) {
   if (text == nullptr) text = host::newText().release();
   return text;
+}
+
+void assign(std::string_view newCode, std::string_view newMessage, host::Encoding encoding) {
+  code.assign(newCode);
+  message.assign(newMessage);
+  messageEncoding = encoding;
+  written = false;
+}
+
+// Brings the host texts up to date with the record's value.
+void write() {
+  if (written) return;
+  host::textAssign(ensure(codeText), code, host::kNative);
+  host::textAssign(ensure(messageText), message, messageEncoding);
+  written = true;
 }
 
 }  // namespace
@@ -27,8 +50,9 @@ void createErrorRecord() noexcept {
   try {
     ensure(codeText);
     ensure(messageText);
+    written = true;  // both empty, as the record starts
   } catch (const std::exception&) {
-    // Left null; the first writer tries again.
+    // Left null; the first reader tries again.
   }
 }
 
@@ -36,40 +60,34 @@ void destroyErrorRecord() noexcept {
   if (codeText != nullptr) host::deleteObject(codeText);
   if (messageText != nullptr) host::deleteObject(messageText);
   codeText = messageText = nullptr;
+  written = false;
 }
 
 const FMText* errorCodeText() {
+  write();
   return codeText;
 }
+
 const FMText* errorMessageText() {
+  write();
   return messageText;
 }
 
-void setError(std::string_view code, std::string_view message) {
-  host::textAssign(ensure(codeText), code, host::kNative);
-  host::textAssign(ensure(messageText), message, host::kNative);
+void setError(std::string_view newCode, std::string_view newMessage) {
+  assign(newCode, newMessage, host::kNative);
 }
 
-void setErrorFromLua(std::string_view code, lua_State* L) {
-  std::string fallback;
-  const char* message = nullptr;
+void setErrorFromLua(std::string_view newCode, lua_State* L) {
   const int type = lua_type(L, -1);
   if (type == LUA_TSTRING || type == LUA_TNUMBER) {
     lua_pushvalue(L, -1);  // converting a number in place would change the value
-    message = lua_tostring(L, -1);
-  } else {
-    fallback = std::string("(error object is a ") + lua_typename(L, type) + " value)";
-    lua_pushnil(L);
-    message = fallback.c_str();
-  }
-  try {
-    host::textAssign(ensure(codeText), code, host::kNative);
-    host::textAssign(ensure(messageText), message, host::kUtf8);
-  } catch (...) {
+    const char* text = lua_tostring(L, -1);
+    assign(newCode, std::string_view(text, std::strlen(text)), host::kUtf8);
     lua_pop(L, 1);
-    throw;
+  } else {
+    assign(newCode, std::string("(error object is a ") + lua_typename(L, type) + " value)",
+           host::kUtf8);
   }
-  lua_pop(L, 1);
 }
 
 }  // namespace vesko

@@ -1,8 +1,12 @@
 // The error record: the code and message of the latest external-function
 // call, kept in two host texts that live as long as the library is loaded.
 //
-// A writer always sets both texts, code first, one right after the other,
-// so the record never pairs a new code with an old message.
+// A writer always sets both, code first, one right after the other, so the
+// record never pairs a new code with an old message.  Writers set the
+// record's value here and the host texts are brought up to date when they
+// are read (only Vesko_LastError reads them), so that a call which resets
+// the record on entry and sets it again on leaving does not pay host text
+// operations for values nobody looks at.
 #ifndef VESKO_ENGINE_ERROR_RECORD_H
 #define VESKO_ENGINE_ERROR_RECORD_H
 
@@ -18,8 +22,8 @@ namespace vesko {
 void createErrorRecord() noexcept;
 void destroyErrorRecord() noexcept;
 
-// The code ("0" for no error) and message texts.  Borrowed; may be null
-// only if the host could not make them when the library was loaded.
+// The code ("0" for no error) and message texts, up to date.  Borrowed.
+// Raises the host's failure when a text cannot be made or written.
 const FMText* errorCodeText();
 const FMText* errorMessageText();
 
@@ -30,8 +34,9 @@ inline void clearError() {
 }
 
 // Sets `code` with the text form of the error value on top of L's stack as
-// UTF-8: strings and numbers as the interpreter prints them, anything else as
-// "(error object is a X value)".  The value stays on the stack.
+// UTF-8: strings and numbers as the interpreter prints them (up to a NUL),
+// anything else as "(error object is a X value)".  The value stays on the
+// stack.
 void setErrorFromLua(std::string_view code, lua_State* L);
 
 }  // namespace vesko

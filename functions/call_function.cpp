@@ -61,8 +61,7 @@ int16_t finish(lua_State* co, int status, const FMDataVect* parameters, FMData* 
     settleCurrent(co, 0);
     clearError();  // a nested call may have written the record meanwhile
     if (lua_gettop(co) == 0) return 0;
-    return storeValue(co, 1, result, host::dataLocale(host::vectAt(parameters, 0)),
-                      StringRule::kWhole, 0);
+    return storeValue(co, 1, result, parameters, StringRule::kWhole, 0);
   }
   if (status == LUA_YIELD) {
     settleCurrent(co, 1);

@@ -12,12 +12,13 @@ namespace vesko {
 ArgumentText readArgumentText(const FMDataVect* parameters, uint32_t index) noexcept {
   ArgumentText text;
   try {
-    host::Text copy = host::newText();
-    host::textSet(copy.get(), host::vectAtAsText(parameters, index));
+    // The parameter's text is lent for the length of the call, so it is read
+    // where it is rather than copied into a text of our own first.
+    const FMText* parameter = host::vectAtAsText(parameters, index);
     // Four bytes per UTF-16 unit and one for the terminator always suffice.
-    const std::size_t capacity = 4 * static_cast<std::size_t>(host::textSize(copy.get())) + 1;
+    const std::size_t capacity = 4 * static_cast<std::size_t>(host::textSize(parameter)) + 1;
     auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
-    host::textGetBytes(copy.get(), bytes.get(), static_cast<uint32_t>(capacity), host::kUtf8);
+    host::textGetBytes(parameter, bytes.get(), static_cast<uint32_t>(capacity), host::kUtf8);
     bytes[capacity - 1] = '\0';
     text.length = std::strlen(bytes.get());
     text.bytes = std::move(bytes);
@@ -71,8 +72,8 @@ bool pushArguments(lua_State* L, const FMDataVect* parameters, uint32_t count, u
   return true;
 }
 
-int16_t storeValue(lua_State* L, int index, FMData* result, const FMLocale* locale, StringRule rule,
-                   int16_t defaultCode) {
+int16_t storeValue(lua_State* L, int index, FMData* result, const FMDataVect* parameters,
+                   StringRule rule, int16_t defaultCode) {
   switch (lua_type(L, index)) {
     case LUA_TBOOLEAN: {
       host::FixPt number = host::newFixPt();
@@ -93,6 +94,14 @@ int16_t storeValue(lua_State* L, int index, FMData* result, const FMLocale* loca
           rule == StringRule::kWellFormedPrefix ? utf8ValidPrefixLength(bytes) : std::strlen(bytes);
       host::Text text = host::newText();
       host::textAssign(text.get(), std::string_view(bytes, length), host::kUtf8);
+      host::Locale systemLocale;
+      const FMLocale* locale = nullptr;
+      if (host::vectSize(parameters) > 0) {
+        locale = host::dataLocale(host::vectAt(parameters, 0));
+      } else {
+        systemLocale = host::newLocale(1);
+        locale = systemLocale.get();
+      }
       return host::dataSetText(result, text.get(), locale, FM_KIND_TEXT);
     }
     case LUA_TUSERDATA: {
@@ -113,9 +122,7 @@ int16_t storeValue(lua_State* L, int index, FMData* result, const FMLocale* loca
 int16_t storeResult(lua_State* L, const FMDataVect* parameters, FMData* result,
                     int16_t defaultCode) {
   if (lua_gettop(L) == 0) return defaultCode;
-  const FMLocale* locale =
-      lua_type(L, 1) == LUA_TSTRING ? host::dataLocale(host::vectAt(parameters, 0)) : nullptr;
-  return storeValue(L, 1, result, locale, StringRule::kWellFormedPrefix, defaultCode);
+  return storeValue(L, 1, result, parameters, StringRule::kWellFormedPrefix, defaultCode);
 }
 
 const char* loadStatusCode(int status, bool fromFile) {

@@ -44,14 +44,15 @@ enum class StringRule {
 };
 
 // [-0, +0] Stores the value at `index` of L's stack into `result`:
-// booleans and numbers as numbers, strings as texts with `locale`,
-// timestamps as host timestamps; anything else leaves `result` untouched.
+// booleans and numbers as numbers, strings as texts, timestamps as host
+// timestamps; anything else leaves `result` untouched.  A text takes the
+// locale of parameter 0, or a system-type locale when there is none.
 // Answers the set-as-text code for a string and `defaultCode` otherwise.
-int16_t storeValue(lua_State* L, int index, FMData* result, const FMLocale* locale, StringRule rule,
-                   int16_t defaultCode);
+int16_t storeValue(lua_State* L, int index, FMData* result, const FMDataVect* parameters,
+                   StringRule rule, int16_t defaultCode);
 
-// [-0, +0] The first result (stack position 1) into `result`, texts with
-// the locale of parameter 0.  An empty stack leaves `result` untouched.
+// [-0, +0] The first result (stack position 1) into `result`, strings cut
+// to their well-formed prefix.  An empty stack leaves `result` untouched.
 int16_t storeResult(lua_State* L, const FMDataVect* parameters, FMData* result,
                     int16_t defaultCode = 0);
 

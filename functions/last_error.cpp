@@ -46,7 +46,6 @@ int16_t handleLastError(int16_t, const FMExprEnv*, const FMDataVect* parameters,
   constexpr bool kLeaveRecordAlone = false;
   return guarded(
       [&]() -> int16_t {
-        if (errorCodeText() == nullptr || errorMessageText() == nullptr) return kFailed;
         host::Text answer = host::newText();
         host::Text scratch = host::newText();
         host::Text zero = host::newText();

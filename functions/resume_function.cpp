@@ -15,7 +15,6 @@ namespace vesko {
 int16_t handleResumeFunction(int16_t, const FMExprEnv* env, const FMDataVect* parameters,
                              FMData* result) noexcept {
   return guarded([&]() -> int16_t {
-    host::Locale systemLocale = host::newLocale(1);
     clearError();
     engine::EnvironmentScope scope(env);
     const uint32_t count = host::vectSize(parameters);
@@ -31,19 +30,17 @@ int16_t handleResumeFunction(int16_t, const FMExprEnv* env, const FMDataVect* pa
     if (!pushArguments(co, parameters, count, 0)) return failArguments();
     const int status = resumeCoroutine(co, static_cast<int>(count));
 
-    const FMLocale* locale =
-        count > 0 ? host::dataLocale(host::vectAt(parameters, 0)) : systemLocale.get();
     if (status == 0) {
       settleCurrent(co, 0);
       clearError();  // a nested call may have written the record meanwhile
       if (lua_gettop(co) == 0) return 0;
-      return storeValue(co, 1, result, locale, StringRule::kWellFormedPrefix, 0);
+      return storeValue(co, 1, result, parameters, StringRule::kWellFormedPrefix, 0);
     }
     if (status == LUA_YIELD) {
       settleCurrent(co, 1);
       setError("3200", "Coroutine yielded.");
       if (lua_gettop(co) == 0) return 0;
-      return storeValue(co, 1, result, locale, StringRule::kWhole, 0);
+      return storeValue(co, 1, result, parameters, StringRule::kWhole, 0);
     }
     settleCurrent(co, 0);
     return failRun(co, status);

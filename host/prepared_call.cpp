@@ -1,0 +1,48 @@
+#include "host/prepared_call.h"
+
+#include "host/calculations.h"
+#include "host/function_registry.h"
+#include "host/host_errors.h"
+#include "host/host_objects.h"
+#include "host/value_rules.h"
+
+namespace vesko_host {
+
+struct PreparedCall::Objects {
+  ExternalFunction function;
+  bool found = false;
+  FMDataVect parameters;
+  FMData answer;
+  FMExprEnv environment;
+};
+
+PreparedCall::PreparedCall(std::string_view name, const std::vector<Value>& arguments)
+    : objects_(std::make_unique<Objects>()) {
+  if (const ExternalFunction* function = findExternalFunction(name)) {
+    objects_->function = *function;
+    objects_->found = true;
+  }
+  for (const Value& argument : arguments) {
+    assignValue(objects_->parameters.items.emplace_back(), argument);
+  }
+  handOut(&objects_->parameters, Ownership::host);
+  handOut(&objects_->answer, Ownership::host);
+  handOut(&objects_->environment, Ownership::host);
+}
+
+PreparedCall::~PreparedCall() = default;
+
+int16_t PreparedCall::call() {
+  if (!objects_->found) return kHostErrorUnknownFunction;
+  CalculationScope scope;
+  if (scope.tooDeep) return kHostErrorCalculation;
+  objects_->environment.calculation = currentCalculation();
+  return objects_->function.handler(objects_->function.number, &objects_->environment,
+                                    &objects_->parameters, &objects_->answer);
+}
+
+Value PreparedCall::result() const {
+  return valueOf(objects_->answer);
+}
+
+}  // namespace vesko_host
