@@ -17,6 +17,7 @@
 // LuaSocket's MIME core; its own header needs headers the package leaves out.
 extern "C" int luaopen_mime_core(lua_State* L);
 
+#include "bench/side_by_side.h"
 #include "library/base64.h"
 #include "library/text_functions.h"
 
@@ -62,29 +63,13 @@ std::string randomBytes(std::size_t size, int lowest) {
   return s;
 }
 
-// Runs `ours` and `theirs` once per iteration, reports our time as the
-// iteration's and the ratio of the totals as "ratio".
-template <typename Ours, typename Theirs>
-void compare(benchmark::State& state, Ours ours, Theirs theirs) {
-  double ourTotal = 0;
-  double theirTotal = 0;
-  for (auto _ : state) {
-    const double ourTime = ours();
-    ourTotal += ourTime;
-    theirTotal += theirs();
-    state.SetIterationTime(ourTime);
-  }
-  state.counters["ratio"] = ourTotal / theirTotal;
-  state.counters["other_ms"] = 1000 * theirTotal / static_cast<double>(state.iterations());
-}
-
 constexpr std::size_t kBase64Bytes = 10 * 1000 * 1000;
 
 void Base64EncodeVersusMime(benchmark::State& state) {
   lua_State* L = newBenchState();
   setGlobal(L, "input", randomBytes(kBase64Bytes, 0));
-  compare(
-      state, [&] { return timeStatement(L, "base64.encode(input)"); },
+  vesko_bench::compare(
+      state, "ratio", [&] { return timeStatement(L, "base64.encode(input)"); },
       [&] { return timeStatement(L, "mime.b64(input)"); });
   lua_close(L);
 }
@@ -93,8 +78,8 @@ void Base64DecodeVersusMime(benchmark::State& state) {
   lua_State* L = newBenchState();
   setGlobal(L, "input", randomBytes(kBase64Bytes, 0));
   luaL_dostring(L, "input = base64.encode(input)");
-  compare(
-      state, [&] { return timeStatement(L, "base64.decode(input)"); },
+  vesko_bench::compare(
+      state, "ratio", [&] { return timeStatement(L, "base64.decode(input)"); },
       [&] { return timeStatement(L, "mime.unb64(input)"); });
   lua_close(L);
 }
@@ -113,8 +98,8 @@ void Md5VersusMd5sum(benchmark::State& state) {
   setGlobal(L, "input", data);
   const std::string command = std::string("md5sum ") + path + " >/dev/null";
   std::system(command.c_str());  // the file into the page cache first
-  compare(
-      state, [&] { return timeStatement(L, "vesko.md5(input)"); },
+  vesko_bench::compare(
+      state, "ratio", [&] { return timeStatement(L, "vesko.md5(input)"); },
       [&] {
         const auto start = std::chrono::steady_clock::now();
         if (std::system(command.c_str()) != 0) state.SkipWithError("md5sum failed");

@@ -77,10 +77,8 @@ int16_t finish(lua_State* co, int status, const FMDataVect* parameters, FMData* 
 int16_t handleCallFunction(int16_t, const FMExprEnv* env, const FMDataVect* parameters,
                            FMData* result) noexcept {
   return guarded([&]() -> int16_t {
-    clearError();
-    lua_State* L = engine::mainState;
+    lua_State* L = beginMainRun();
     if (L == nullptr) return kFailed;
-    lua_settop(L, 0);
     const uint32_t count = host::vectSize(parameters);
     if (count == 0) return 0;
     engine::EnvironmentScope scope(env);

@@ -24,6 +24,13 @@ int16_t failArguments() {
   return kFailed;
 }
 
+lua_State* beginMainRun() {
+  clearError();
+  lua_State* L = engine::mainState;
+  if (L != nullptr) lua_settop(L, 0);
+  return L;
+}
+
 int16_t runLoadedChunk(const FMDataVect* parameters, uint32_t count, FMData* result,
                        int16_t defaultCode) {
   lua_State* L = engine::mainState;

@@ -71,10 +71,8 @@ int16_t setEmptyResult(const FMDataVect* parameters, FMData* result) {
 int16_t handleRunFile(int16_t, const FMExprEnv* env, const FMDataVect* parameters,
                       FMData* result) noexcept {
   return guarded([&]() -> int16_t {
-    clearError();
-    lua_State* L = engine::mainState;
+    lua_State* L = beginMainRun();
     if (L == nullptr) return kFailed;
-    lua_settop(L, 0);
     const uint32_t count = host::vectSize(parameters);
     if (count == 0) return 0;
 

@@ -14,12 +14,8 @@ namespace vesko {
 int16_t handleRunScript(int16_t, const FMExprEnv* env, const FMDataVect* parameters,
                         FMData* result) noexcept {
   return guarded([&]() -> int16_t {
-    clearError();
-    lua_State* L = engine::mainState;
+    lua_State* L = beginMainRun();
     if (L == nullptr) return kFailed;
-    // The results or error value of the previous run go; the current
-    // coroutine is held by the registry, not by this stack.
-    lua_settop(L, 0);
     const uint32_t count = host::vectSize(parameters);
     if (count == 0) return 0;
 
