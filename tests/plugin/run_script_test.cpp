@@ -143,7 +143,7 @@ namespace {
 class MemoryLimitTest : public PluginTest {
  protected:
   void SetUp() override {
-    setenv("VESKO_LUA_MEMORY_LIMIT", "40000000", 1);
+    setenv("VESKO_LUA_MEMORY_LIMIT", "16000000", 1);
     PluginTest::SetUp();
     unsetenv("VESKO_LUA_MEMORY_LIMIT");
   }
@@ -162,7 +162,7 @@ namespace vesko_test {
 namespace {
 
 TEST_F(MemoryLimitTest, AScriptTooBigToLoadIs3012) {
-  const std::string script = "return '" + std::string(60000000, 'x') + "'";
+  const std::string script = "return '" + std::string(20000000, 'x') + "'";
   EXPECT_EQ(run(script), "?");
   EXPECT_EQ(lastError("number"), "3012");
 }
