@@ -9,8 +9,9 @@ namespace vesko::engine {
 namespace {
 
 struct Usage {
-  std::size_t limit = 0;  // 0: none
-  std::size_t held = 0;   // bytes in blocks the interpreter holds
+  std::size_t limit = 0;     // 0: none
+  std::size_t held = 0;      // bytes in blocks the interpreter holds
+  bool protectedRun = true;  // start-up runs under a protected call
 };
 // One interpreter at a time; its usage starts at zero with it.
 Usage usage;
@@ -23,7 +24,8 @@ void* allocate(void* ud, void* block, std::size_t oldSize, std::size_t newSize) 
     return nullptr;
   }
   // A block that shrinks never fails: the interpreter relies on it.
-  if (u->limit != 0 && newSize > oldSize && u->held - oldSize + newSize > u->limit) {
+  if (u->limit != 0 && u->protectedRun && newSize > oldSize &&
+      u->held - oldSize + newSize > u->limit) {
     return nullptr;
   }
   void* grown = std::realloc(block, newSize);
@@ -42,8 +44,23 @@ std::size_t limitFromEnvironment() {
 }  // namespace
 
 lua_State* newInterpreter() {
-  usage = Usage{limitFromEnvironment(), 0};
+  usage.limit = limitFromEnvironment();
+  usage.held = 0;
   return lua_newstate(allocate, &usage);
+}
+
+UnprotectedWork::UnprotectedWork() : outer_(usage.protectedRun) {
+  usage.protectedRun = false;
+}
+UnprotectedWork::~UnprotectedWork() {
+  usage.protectedRun = outer_;
+}
+
+ProtectedRun::ProtectedRun() : outer_(usage.protectedRun) {
+  usage.protectedRun = true;
+}
+ProtectedRun::~ProtectedRun() {
+  usage.protectedRun = outer_;
 }
 
 }  // namespace vesko::engine

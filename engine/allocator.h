@@ -16,6 +16,35 @@ namespace vesko::engine {
 // A new interpreter using this allocator, or null.
 lua_State* newInterpreter();
 
+// The ceiling holds only while Lua code runs under a protected call, where
+// running out of memory is an error the call catches.  Plug-in code that
+// works on the interpreter outside one (converting arguments and results)
+// could not catch it, so no ceiling applies to it: a handler's body runs
+// inside an UnprotectedWork scope and each protected call or resume it makes
+// inside a ProtectedRun scope.  Both put back what they found, so nested
+// calls keep the outer call's setting.
+class UnprotectedWork {
+ public:
+  UnprotectedWork();
+  ~UnprotectedWork();
+  UnprotectedWork(const UnprotectedWork&) = delete;
+  UnprotectedWork& operator=(const UnprotectedWork&) = delete;
+
+ private:
+  bool outer_;
+};
+
+class ProtectedRun {
+ public:
+  ProtectedRun();
+  ~ProtectedRun();
+  ProtectedRun(const ProtectedRun&) = delete;
+  ProtectedRun& operator=(const ProtectedRun&) = delete;
+
+ private:
+  bool outer_;
+};
+
 }  // namespace vesko::engine
 
 #endif

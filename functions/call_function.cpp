@@ -2,6 +2,7 @@
 // function on a new coroutine, so that it may yield back to the host.
 #include <string_view>
 
+#include "engine/allocator.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
 #include "engine/time_limit.h"
@@ -92,7 +93,11 @@ int16_t handleCallFunction(int16_t, const FMExprEnv* env, const FMDataVect* para
     lua_pushcfunction(co, resolveName);
     lua_pushlstring(co, name.data(), name.length);
     engine::armTimeLimit(co);
-    const int lookup = lua_pcall(co, 1, 2, 0);
+    int lookup = 0;
+    {
+      engine::ProtectedRun run;
+      lookup = lua_pcall(co, 1, 2, 0);
+    }
     if (lookup != 0) return failRun(co, lookup);
     const auto* failure = static_cast<const Unresolved*>(lua_touserdata(co, -1));
     lua_pop(co, 1);

@@ -1,5 +1,6 @@
 #include "functions/coroutine_run.h"
 
+#include "engine/allocator.h"
 #include "engine/engine.h"
 #include "engine/time_limit.h"
 #include "lua.hpp"
@@ -32,6 +33,7 @@ class ThreadHold {
 int resumeCoroutine(lua_State* co, int nargs) {
   ThreadHold hold(co);
   engine::armTimeLimit(co);
+  engine::ProtectedRun run;
   return lua_resume(co, nargs);
 }
 

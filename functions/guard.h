@@ -6,6 +6,8 @@
 #include <exception>
 #include <new>
 
+#include "engine/allocator.h"
+
 namespace vesko {
 
 inline constexpr int16_t kFailed = -1;
@@ -20,6 +22,7 @@ void recordHostFailure(const std::exception& failure) noexcept;
 template <class Body>
 int16_t guarded(Body&& body, bool record = true) noexcept {
   try {
+    engine::UnprotectedWork unprotected;
     return body();
   } catch (const std::exception& failure) {
     if (record) recordHostFailure(failure);

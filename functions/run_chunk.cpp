@@ -1,5 +1,6 @@
 #include "functions/run_chunk.h"
 
+#include "engine/allocator.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
 #include "engine/time_limit.h"
@@ -36,7 +37,11 @@ int16_t runLoadedChunk(const FMDataVect* parameters, uint32_t count, FMData* res
   lua_State* L = engine::mainState;
   if (!pushArguments(L, parameters, count, 1)) return failArguments();
   engine::armTimeLimit(L);
-  const int status = lua_pcall(L, static_cast<int>(count - 1), LUA_MULTRET, 0);
+  int status = 0;
+  {
+    engine::ProtectedRun run;
+    status = lua_pcall(L, static_cast<int>(count - 1), LUA_MULTRET, 0);
+  }
   if (status != 0) return failRun(L, status);
   clearError();
   return storeResult(L, parameters, result, defaultCode);

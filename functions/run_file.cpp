@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/allocator.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
 #include "functions/conversion.h"
@@ -96,7 +97,11 @@ int16_t handleRunFile(int16_t, const FMExprEnv* env, const FMDataVect* parameter
       setEmptyResult(parameters, result);
       return kFailed;
     }
-    const int status = luaL_loadfile(L, fullPath.c_str());
+    int status = 0;
+    {
+      engine::ProtectedRun run;  // loading is protected: a memory error is caught
+      status = luaL_loadfile(L, fullPath.c_str());
+    }
     if (status != 0) return failLoad(L, status, true);
     return runLoadedChunk(parameters, count, result, defaultCode);
   });
