@@ -232,12 +232,26 @@ TEST_F(CoroutineTest, ANewCallAbandonsTheSuspendedFunction) {
   EXPECT_EQ(lastError("number"), "3250");
 }
 
+TEST_F(CoroutineTest, ANewCallThatCompletesOrFailsLeavesNothingActive) {
+  EXPECT_EQ(callFunction("gen"), "1");
+  EXPECT_EQ(callFunction("echo", {textValue("done")}), "done");
+  EXPECT_EQ(resume(), "?");
+  EXPECT_EQ(lastError("number"), "3250");
+  EXPECT_EQ(callFunction("gen"), "1");
+  EXPECT_EQ(callFunction("fail"), "?");
+  EXPECT_EQ(lastError(), "3020: failed");
+  EXPECT_EQ(resume(), "?");
+  EXPECT_EQ(lastError("number"), "3250");
+}
+
 TEST_F(CoroutineTest, OtherFunctionsBetweenYieldAndResumeDisturbNothing) {
   EXPECT_EQ(callFunction("gen"), "1");
   EXPECT_EQ(run("collectgarbage('collect') return 'gc'"), "gc");
   EXPECT_EQ(run("error('x')"), "?");
   EXPECT_EQ(text("Vesko_Version"), "1.5.0");
   EXPECT_EQ(text("Vesko_Timeout"), "5");
+  EXPECT_EQ(text("Vesko_RunFile", {textValue("/nonexistent/x.lua")}), "?");
+  EXPECT_EQ(lastError("number"), "3002");
   EXPECT_EQ(resume(), "2");
   EXPECT_EQ(resume(), "3");
 }

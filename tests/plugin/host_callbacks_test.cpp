@@ -42,8 +42,10 @@ TEST_F(HostCallbacksTest, EvaluateAnswersText) {
   EXPECT_EQ(run("return vesko.Evaluate('')"), "");
   EXPECT_EQ(run("local r = vesko.Evaluate('1+1') return type(r) .. r"), "string2");
   EXPECT_EQ(run("return vesko.Evaluate(2)"), "2");
-  EXPECT_EQ(run("return vesko.Evaluate('\"Gr\\195\\188\\195\\159e\" & \" \" & Upper(\"\\195\\169t\\195\\169\")')"),
-            "Gr\xC3\xBC\xC3\x9F" "e \xC3\x89T\xC3\x89");
+  EXPECT_EQ(run("return vesko.Evaluate('\"Gr\\195\\188\\195\\159e\" & \" \" & "
+                "Upper(\"\\195\\169t\\195\\169\")')"),
+            "Gr\xC3\xBC\xC3\x9F"
+            "e \xC3\x89T\xC3\x89");
   EXPECT_EQ(run("return vesko.Evaluate('Get(FilePath)')"), "file:" + path_.string());
 }
 
@@ -52,8 +54,9 @@ TEST_F(HostCallbacksTest, EvaluateFailuresAreLuaErrors) {
                 "return tostring(ok) .. ' ' .. message"),
             "false vesko.Evaluate() --> FileMaker error 1203");
   EXPECT_EQ(run("return vesko.Evaluate('NoSuchFunction(1)')"), "?");
-  EXPECT_EQ(lastError(), "3020: [string \"return vesko.Evaluate('NoSuchFunction(1)')\"]:1: "
-                         "vesko.Evaluate() --> FileMaker error 1208");
+  EXPECT_EQ(lastError(),
+            "3020: [string \"return vesko.Evaluate('NoSuchFunction(1)')\"]:1: "
+            "vesko.Evaluate() --> FileMaker error 1208");
   EXPECT_EQ(run("return vesko.Evaluate()"), "?");
   EXPECT_NE(lastError().find("bad argument #1 to 'Evaluate' (string expected, got no value)"),
             std::string::npos);
@@ -100,8 +103,7 @@ TEST_F(HostCallbacksTest, HostFailuresInsideACallbackBecomeLuaErrorsAndLeakNothi
          &result);
     vesko_host::failOperation(0, 0);
   }
-  EXPECT_EQ(run("return vesko.Evaluate('1+2') .. #vesko.ExecuteSQL('SELECT * FROM people')"),
-            "32");
+  EXPECT_EQ(run("return vesko.Evaluate('1+2') .. #vesko.ExecuteSQL('SELECT * FROM people')"), "32");
 }
 
 }  // namespace

@@ -96,9 +96,32 @@ TEST_F(NestedCallTest, ResumingAnotherSuspendedFunctionFromACoroutine) {
   EXPECT_EQ(lastError("number"), "3250");
 }
 
+TEST_F(NestedCallTest, EveryFunctionNestsInsideARunningCoroutine) {
+  ASSERT_EQ(run(R"(
+    function everything()
+      local answers = {
+        vesko.Evaluate('Vesko_Version("long")'),
+        vesko.Evaluate('Vesko_Timeout'),
+        nested('collectgarbage() return 7'),
+        vesko.Evaluate('Vesko_RunFile("/nonexistent.lua")'),
+        vesko.Evaluate('Vesko_LastError("number")'),
+        vesko.Evaluate('Vesko_CallFunction("gen")'),
+        vesko.Evaluate('Vesko_ResumeFunction'),
+      }
+      collectgarbage('collect')
+      return table.concat(answers, ',')
+    end)"),
+            "");
+  EXPECT_EQ(callFunction("everything"), "Vesko 1.5.0,5,7,,3002,1,2");
+  EXPECT_EQ(lastError(), "0");
+}
+
 TEST_F(NestedCallTest, EveryOtherFunctionNests) {
   EXPECT_EQ(run("return vesko.Evaluate('Vesko_Version(\"long\")')"), "Vesko 1.5.0");
   EXPECT_EQ(run("return vesko.Evaluate('Vesko_Timeout')"), "5");
+  EXPECT_EQ(run("local r = vesko.Evaluate('Vesko_RunFile(\"/nonexistent.lua\")') "
+                "return r .. vesko.Evaluate('Vesko_LastError(\"number\")')"),
+            "3002");
   EXPECT_EQ(run("pcall(nested, 'error(1)') return vesko.Evaluate('Vesko_LastError(\"number\")')"),
             "3020");
 }

@@ -40,8 +40,9 @@ TEST_F(StartupFunctionsTest, ToList) {
 TEST_F(StartupFunctionsTest, GetOnThisPlatform) {
   vesko_host::overrideFilePath("file:/home/ann/db/Sales.sqlite");
   EXPECT_EQ(run("return vesko.get('DirOfFilePath')"), "/home/ann/db/");
-  EXPECT_EQ(run("return vesko.get('TemporaryPath'):sub(1, 1) .. vesko.get('TemporaryPath'):sub(-1)"),
-            "//");
+  EXPECT_EQ(
+      run("return vesko.get('TemporaryPath'):sub(1, 1) .. vesko.get('TemporaryPath'):sub(-1)"),
+      "//");
   EXPECT_EQ(run("return vesko.get('DocumentsPath'):match('/Documents/$') ~= nil"), "1");
   EXPECT_EQ(run("return tostring(vesko.get('Elsewhere')) .. tostring(vesko.get(nil))"), "nilnil");
   vesko_host::overrideFilePath("");
