@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "host/host_errors.h"
+#include "host/line_editor_history.h"
+#include "host/line_editor_terminal.h"
 #include "host/plugin_loader.h"
 #include "host/substitute_host.h"
 
@@ -23,6 +25,11 @@ Evaluates FileMaker-style calculations in the substitute host, with the
 Vesko plug-in loaded and enabled, and prints one result per calculation.
 Without EXPR it reads calculations from standard input, one per line (with
 a prompt when standard input is a terminal).
+
+At a terminal the line can be edited: Left/Right (Ctrl-B/Ctrl-F), Home/End
+(Ctrl-A/Ctrl-E), Backspace, Delete, Ctrl-K and Ctrl-U cut to the end and to
+the start. Up/Down (Ctrl-P/Ctrl-N) go through the earlier lines, kept in
+~/.vesko_calc_history; Ctrl-C clears the line, Ctrl-D on an empty line ends.
 
 Options:
   --db FILE      the database file, an SQLite file, that ExecuteSQL queries
@@ -137,7 +144,22 @@ int evaluateLine(const std::string& expression) {
   return malformed ? kUsageOrMalformed : kSomeFailed;
 }
 
+// Lines typed at a terminal, edited, with the history of earlier runs.
+int readTerminal() {
+  vesko_host::TerminalLineReader reader("vesko> ", vesko_host::historyFilePath());
+  int status = kAllGood;
+  std::string line, error;
+  while (reader.readLine(&line, &error)) {
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    status = std::max(status, evaluateLine(line));
+  }
+  if (!error.empty()) std::fprintf(stderr, "vesko-calc: %s\n", error.c_str());
+  std::cout << '\n';
+  return status;
+}
+
 int readStandardInput() {
+  if (vesko_host::TerminalLineReader::usable()) return readTerminal();
   const bool terminal = isatty(STDIN_FILENO) != 0;
   int status = kAllGood;
   std::string line;

@@ -1,0 +1,33 @@
+// Lines typed at a terminal, edited with a LineEditor. The terminal is raw
+// only while a line is typed, and restored on every way out: the line
+// ended, an error, exit, or a signal that ends or stops the program.
+#pragma once
+
+#include <string>
+
+#include "host/line_editor.h"
+
+namespace vesko_host {
+
+class TerminalLineReader {
+ public:
+  // Whether standard input and output are one terminal that can edit lines.
+  static bool usable();
+
+  // `historyPath` "" keeps the history of this run only.
+  TerminalLineReader(std::string prompt, std::string historyPath);
+
+  // The next line; false at the end of input, with `error` set when the
+  // terminal failed rather than ended.
+  bool readLine(std::string* line, std::string* error);
+
+ private:
+  EditResult readKeys(std::string* error);
+  void keep(const std::string& line);
+
+  LineEditor editor_;
+  std::string unread_;  // typed ahead, past the line that ended
+  std::string historyPath_;
+};
+
+}  // namespace vesko_host
