@@ -105,6 +105,27 @@ std::u16string unitsFromUtf8(std::string_view utf8) {
   return out;
 }
 
+std::optional<std::size_t> wellFormedUnits(std::string_view utf8) {
+  std::size_t units = 0;
+  for (std::size_t i = 0; i < utf8.size();) {
+    if (utf8.size() - i >= 8) {  // ASCII, eight bytes at a time
+      uint64_t eight = 0;
+      std::memcpy(&eight, utf8.data() + i, 8);
+      if ((eight & 0x8080808080808080ull) == 0) {
+        i += 8;
+        units += 8;
+        continue;
+      }
+    }
+    const std::size_t length =
+        static_cast<unsigned char>(utf8[i]) < 0x80 ? 1 : wellFormedLength(utf8, i);
+    if (length == 0) return std::nullopt;
+    units += length == 4 ? 2 : 1;
+    i += length;
+  }
+  return units;
+}
+
 std::string utf8FromUnits(std::u16string_view units) {
   std::string out;
   out.reserve(units.size());

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,8 @@ bool isKnownEncoding(int32_t encoding);
 void appendDecoded(std::u16string& out, std::string_view bytes, int32_t encoding);
 
 std::u16string unitsFromUtf8(std::string_view utf8);
+// The UTF-16 units well-formed UTF-8 decodes to; nothing for ill-formed.
+std::optional<std::size_t> wellFormedUnits(std::string_view utf8);
 // A lone surrogate becomes U+FFFD.
 std::string utf8FromUnits(std::u16string_view units);
 
