@@ -1,11 +1,9 @@
 // ExecuteFileSQL on the open SQLite file, and Get(FilePath).
-#include <sqlite3.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 
 #include "tests/host/host_test_support.h"
+#include "tests/temporary_database.h"
 
 namespace vesko_test {
 namespace {
@@ -13,23 +11,15 @@ namespace {
 class SqlTest : public HostTest {
  protected:
   void SetUp() override {
-    path_ = std::filesystem::temp_directory_path() /
-            ("vesko-sql-test-" + std::to_string(getpid()) + ".sqlite");
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE t (i INTEGER, r REAL, s TEXT, n TEXT, b BLOB);"
-                           "INSERT INTO t VALUES (42, 2.5, 'Zürich', NULL, x'6869');"
-                           "INSERT INTO t VALUES (-9007199254740993, 0.1, '', 'x', NULL);",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-    std::string error;
-    ASSERT_TRUE(vesko_host::openDatabase(path_.string(), &error)) << error;
+    ASSERT_NO_FATAL_FAILURE(
+        openTemporaryDatabase("vesko-sql-test",
+                              "CREATE TABLE t (i INTEGER, r REAL, s TEXT, n TEXT, b BLOB);"
+                              "INSERT INTO t VALUES (42, 2.5, 'Zürich', NULL, x'6869');"
+                              "INSERT INTO t VALUES (-9007199254740993, 0.1, '', 'x', NULL);",
+                              &path_));
   }
   void TearDown() override {
-    vesko_host::closeDatabase();
-    std::filesystem::remove(path_);
+    removeTemporaryDatabase(path_);
     HostTest::TearDown();
   }
 
