@@ -1,7 +1,7 @@
 // A hash table from object addresses to a small record, with open
 // addressing: one flat array, no allocation per entry.  The handle registry
-// is consulted on every host operation and filled with a handle per query
-// cell, so it must stay cheap at a million entries.
+// is consulted on every host operation, and a plug-in may hold a great many
+// objects, so it must stay cheap at a million entries.
 #ifndef VESKO_HOST_ADDRESS_TABLE_H
 #define VESKO_HOST_ADDRESS_TABLE_H
 

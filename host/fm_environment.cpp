@@ -69,10 +69,7 @@ int16_t FM_ExprEnv_ExecuteFileSQL(const FMExprEnv* env, const FMText* query, con
     clearRows(*rows);
     if (!namesOpenDatabase(utf8FromUnits(file->units))) return kHostErrorFileMissing;
     std::string message;
-    const int16_t error = runQuery(utf8FromUnits(sql->units), *bound, *rows, &message);
-    // A row and each of its cells are lent once each when the rows are read.
-    reserveHandles(rowCount(*rows) + rows->cells.size());
-    return error;
+    return runQuery(utf8FromUnits(sql->units), *bound, *rows, &message);
   });
 }
 

@@ -1,10 +1,13 @@
 // FM_Text_*: UTF-16 texts.  Positions and sizes count UTF-16 units and are
-// clamped to the text, so no position can reach outside it.
+// clamped to the text, so no position can reach outside it.  GetSize and
+// GetBytes of a whole text in UTF-8 read the cell texts of query results
+// as views (row_store.h).
 #include <algorithm>
 #include <cstring>
 
 #include "host/fm_api.h"
 #include "host/host_objects.h"
+#include "host/row_store.h"
 #include "host/text_encoding.h"
 
 using namespace vesko_host;
@@ -138,8 +141,9 @@ uint32_t FM_Text_Find(const FMText* t, const FMText* pattern, uint32_t start, FM
 uint32_t FM_Text_GetSize(const FMText* t, FMErrorRecord* e) {
   const char* const op = __func__;
   return guarded(e, 0u, [&]() -> uint32_t {
-    const FMText* text = useHandle(t, op, e);
-    return text == nullptr ? 0 : static_cast<uint32_t>(text->units.size());
+    const Found<FMText> found = findText(t, op, e);
+    if (found.rows != nullptr) return textUnits(*found.rows, found.index);
+    return found.object == nullptr ? 0 : static_cast<uint32_t>(found.object->units.size());
   });
 }
 
@@ -148,7 +152,14 @@ void FM_Text_GetBytes(const FMText* t, char* buffer, uint32_t capacity, uint32_t
   const char* const op = __func__;
   guardedVoid(e, [&] {
     if (capacity > 0 && !checkPointer(buffer, "buffer", op, e)) return;
-    const FMText* text = useHandle(t, op, e);
+    const Found<FMText> found = findText(t, op, e);
+    const bool utf8 = encoding == FM_ENCODING_UTF8 || encoding == FM_ENCODING_NATIVE;
+    if (found.rows != nullptr && utf8 && position == 0 &&
+        size >= textUnits(*found.rows, found.index)) {
+      writeTextUtf8(*found.rows, found.index, buffer, capacity);
+      return;
+    }
+    const FMText* text = found.rows != nullptr ? useHandle(t, op, e) : found.object;
     if (text == nullptr || !isKnownEncoding(encoding)) {
       if (capacity > 0) buffer[0] = '\0';
       setErrorCode(e, FM_ERROR_FAILURE);

@@ -1,5 +1,7 @@
 // FM_DataVect_* and FM_RowVect_*: parameter lists and query results.
-// Everything an accessor hands out is lent and lives as long as the vector.
+// Everything an accessor hands out is lent and lives as long as the vector;
+// the rows of a query result and their cell texts are lent as views
+// (row_store.h).
 #include <string>
 
 #include "host/fm_api.h"
@@ -11,16 +13,19 @@ using namespace vesko_host;
 
 namespace {
 
-// The item at `index`, or nullptr after recording an index past the end.
+// False after recording an index past the end of a vector of `size`.
+bool indexFits(std::size_t size, uint32_t index, const char* operation, FMErrorRecord* e) {
+  if (index < size) return true;
+  recordViolation(std::string(operation) + ": index " + std::to_string(index) +
+                  " past the end of a data vector of " + std::to_string(size));
+  setErrorCode(e, FM_ERROR_FAILURE);
+  return false;
+}
+
+// The item at `index`, or nullptr after recording the misuse.
 FMData* itemAt(const FMDataVect* v, uint32_t index, const char* operation, FMErrorRecord* e) {
   FMDataVect* vector = useHandle(v, operation, e);
-  if (vector == nullptr) return nullptr;
-  if (index >= vector->items.size()) {
-    recordViolation(std::string(operation) + ": index " + std::to_string(index) +
-                    " past the end of a data vector of " + std::to_string(vector->items.size()));
-    setErrorCode(e, FM_ERROR_FAILURE);
-    return nullptr;
-  }
+  if (vector == nullptr || !indexFits(vector->items.size(), index, operation, e)) return nullptr;
   return &vector->items[index];
 }
 
@@ -45,8 +50,9 @@ void FM_DataVect_Delete(FMDataVect* v, FMErrorRecord* e) {
 uint32_t FM_DataVect_Size(const FMDataVect* v, FMErrorRecord* e) {
   const char* const op = __func__;
   return guarded(e, 0u, [&]() -> uint32_t {
-    const FMDataVect* vector = useHandle(v, op, e);
-    return vector == nullptr ? 0 : static_cast<uint32_t>(vector->items.size());
+    const Found<FMDataVect> found = findRow(v, op, e);
+    if (found.rows != nullptr) return static_cast<uint32_t>(rowWidth(*found.rows, found.index));
+    return found.object == nullptr ? 0 : static_cast<uint32_t>(found.object->items.size());
   });
 }
 
@@ -61,8 +67,14 @@ const FMData* FM_DataVect_At(const FMDataVect* v, uint32_t index, FMErrorRecord*
 const FMText* FM_DataVect_AtAsText(const FMDataVect* v, uint32_t index, FMErrorRecord* e) {
   const char* const op = __func__;
   return guarded(e, static_cast<const FMText*>(nullptr), [&]() -> const FMText* {
-    FMData* item = itemAt(v, index, op, e);
-    return item == nullptr ? nullptr : handOut(&currentText(*item), Ownership::borrowed);
+    const Found<FMDataVect> found = findRow(v, op, e);
+    if (found.rows != nullptr) {
+      if (!indexFits(rowWidth(*found.rows, found.index), index, op, e)) return nullptr;
+      return cellTextHandle(*found.rows, found.index, index);
+    }
+    if (found.object == nullptr || !indexFits(found.object->items.size(), index, op, e))
+      return nullptr;
+    return handOut(&currentText(found.object->items[index]), Ownership::borrowed);
   });
 }
 
@@ -141,7 +153,7 @@ const FMDataVect* FM_RowVect_At(const FMRowVect* v, uint32_t row, FMErrorRecord*
       setErrorCode(e, FM_ERROR_FAILURE);
       return nullptr;
     }
-    return handOut(&rowView(*rows, row), Ownership::borrowed);
+    return rowHandle(*rows, row);
   });
 }
 

@@ -1,6 +1,9 @@
 // The handle registry and the instrument built on it: live object counts
 // and misuse records.
+#include <algorithm>
+#include <bit>
 #include <cstdio>
+#include <stdexcept>
 
 #include "host/address_table.h"
 #include "host/host_objects.h"
@@ -19,6 +22,36 @@ AddressTable& registry() {
 std::size_t deletedCount = 0;
 // Set between noteDeleted and the destructor's forgetObject.
 const void* beingDeleted = nullptr;
+
+// The chunks of views lent by row vectors, sorted by address.  They never
+// overlap, and they come before the table, which may still hold deleted
+// marks of objects that were once at their addresses.
+struct LentRange {
+  uintptr_t first = 0;
+  uintptr_t end = 0;  // one past the last view
+  int shift = 0;      // the stride is 1 << shift
+  ObjectKind kind = ObjectKind::text;
+  void* owner = nullptr;
+  std::size_t firstIndex = 0;
+  const std::size_t* items = nullptr;  // views at and past this index are not lent yet
+};
+std::vector<LentRange>& lentRanges() {
+  static auto* list = new std::vector<LentRange>();
+  return *list;
+}
+// The range a handle of each kind was last found in: a plug-in reading a
+// result asks for one row and cell after another.
+LentRange recentRanges[kObjectKindCount];
+
+// The range `address` lies in, if any.
+const LentRange* rangeOf(uintptr_t address) {
+  const std::vector<LentRange>& list = lentRanges();
+  const auto after =
+      std::upper_bound(list.begin(), list.end(), address,
+                       [](uintptr_t a, const LentRange& range) { return a < range.first; });
+  if (after == list.begin() || address >= std::prev(after)->end) return nullptr;
+  return &*std::prev(after);
+}
 
 std::vector<std::string>& violations() {
   static auto* list = new std::vector<std::string>();
@@ -43,30 +76,64 @@ const char* ownerPhrase(Ownership owner) {
   return owner == Ownership::host ? "owned by the host" : "borrowed from another object";
 }
 
-// Checks that `handle` is a registered object of `kind`; records the
-// misuse otherwise.  `entry` receives the registry's entry.
-bool checkHandle(const void* handle, ObjectKind kind, const char* operation, AddressRecord* entry) {
+// The registry's entry for `handle`, if it has one; for a view, `view`
+// receives what it names.  A live object is never inside a range, but a
+// deleted mark in the table may be: the ranges are asked before a mark
+// counts.
+bool entryOf(const void* handle, ObjectKind kind, AddressRecord* entry, LentView* view) {
+  const auto address = reinterpret_cast<uintptr_t>(handle);
+  LentRange& recent = recentRanges[static_cast<int>(kind)];
+  const LentRange* range = address >= recent.first && address < recent.end ? &recent : nullptr;
+  if (range == nullptr) {
+    const AddressRecord* found = registry().find(handle);
+    if (found != nullptr && !found->deleted) {
+      *entry = *found;
+      return true;
+    }
+    range = rangeOf(address);
+    if (range == nullptr) {
+      if (found != nullptr) *entry = *found;
+      return found != nullptr;
+    }
+    recent = *range;
+  }
+  const uintptr_t offset = address - range->first;
+  const std::size_t index = range->firstIndex + (offset >> range->shift);
+  if ((offset & ((uintptr_t{1} << range->shift) - 1)) != 0 || index >= *range->items) return false;
+  entry->kind = static_cast<uint8_t>(range->kind);
+  entry->owner = static_cast<uint8_t>(Ownership::borrowed);
+  entry->deleted = false;
+  view->owner = range->owner;
+  view->index = index;
+  return true;
+}
+
+// Records why `handle` is no good `kind`; `entry` is its entry, if `known`.
+[[gnu::noinline]] void reportBadHandle(const void* handle, ObjectKind kind, const char* operation,
+                                       bool known, const AddressRecord& entry) {
   if (handle == nullptr) {
     recordViolation(std::string(operation) + ": null " + objectKindName(kind) + " handle");
-    return false;
-  }
-  const AddressRecord* found = registry().find(handle);
-  if (found == nullptr || found->deleted) {
-    const bool deleted = found != nullptr;
+  } else if (!known || entry.deleted) {
     recordViolation(std::string(operation) + ": " +
-                    (deleted ? "use of a deleted " + std::string(objectKindName(kind))
-                             : "unknown handle, not " + withArticle(kind)) +
+                    (known ? "use of a deleted " + std::string(objectKindName(kind))
+                           : "unknown handle, not " + withArticle(kind)) +
                     " " + describeHandle(handle));
-    return false;
-  }
-  if (found->kind != static_cast<uint8_t>(kind)) {
+  } else {
     recordViolation(std::string(operation) + ": handle " + describeHandle(handle) + " is " +
-                    withArticle(static_cast<ObjectKind>(found->kind)) + ", not " +
+                    withArticle(static_cast<ObjectKind>(entry.kind)) + ", not " +
                     withArticle(kind));
-    return false;
   }
-  *entry = *found;
-  return true;
+}
+
+// Checks that `handle` is a registered object of `kind`; records the
+// misuse otherwise.  `entry` receives the registry's entry, `view` what a
+// view names.
+bool checkHandle(const void* handle, ObjectKind kind, const char* operation, AddressRecord* entry,
+                 LentView* view) {
+  const bool known = handle != nullptr && entryOf(handle, kind, entry, view);
+  if (known && !entry->deleted && entry->kind == static_cast<uint8_t>(kind)) return true;
+  reportBadHandle(handle, kind, operation, known, *entry);
+  return false;
 }
 
 }  // namespace
@@ -105,8 +172,25 @@ void registerObject(const void* object, ObjectKind kind, Ownership owner, Regist
   if (owner == Ownership::plugin) ++liveCounts[static_cast<int>(kind)];
 }
 
-void reserveHandles(std::size_t count) {
-  registry().reserve(count);
+void registerRange(const void* first, std::size_t count, std::size_t stride, ObjectKind kind,
+                   void* owner, std::size_t firstIndex, const std::size_t* items) {
+  if (stride == 0 || (stride & (stride - 1)) != 0)
+    throw std::logic_error("registerRange: the stride must be a power of two");
+  const auto begin = reinterpret_cast<uintptr_t>(first);
+  const LentRange range{
+      begin, begin + count * stride, std::countr_zero(stride), kind, owner, firstIndex, items};
+  std::vector<LentRange>& list = lentRanges();
+  list.insert(std::upper_bound(list.begin(), list.end(), begin,
+                               [](uintptr_t a, const LentRange& r) { return a < r.first; }),
+              range);
+}
+
+void forgetRange(const void* first) {
+  const auto begin = reinterpret_cast<uintptr_t>(first);
+  std::vector<LentRange>& list = lentRanges();
+  std::erase_if(list, [&](const LentRange& range) { return range.first == begin; });
+  for (LentRange& recent : recentRanges)
+    if (recent.first == begin) recent = LentRange{};
 }
 
 void forgetObject(const void* object) {
@@ -128,16 +212,23 @@ void forgetObject(const void* object) {
 }
 
 const void* lookUpObject(const void* handle, ObjectKind kind, const char* operation,
-                         FMErrorRecord* e) {
+                         FMErrorRecord* e, LentView* view) {
   AddressRecord entry{};
-  if (checkHandle(handle, kind, operation, &entry)) return handle;
+  LentView named;
+  if (checkHandle(handle, kind, operation, &entry, view != nullptr ? view : &named)) {
+    // A view's handle is no object: only callers that ask for views get one.
+    if (view != nullptr || named.owner == nullptr) return handle;
+    recordViolation(std::string(operation) + ": a view where an object is needed " +
+                    describeHandle(handle));
+  }
   setErrorCode(e, FM_ERROR_FAILURE);
   return nullptr;
 }
 
 bool mayDelete(const void* handle, ObjectKind kind, const char* operation, FMErrorRecord* e) {
   AddressRecord entry{};
-  if (!checkHandle(handle, kind, operation, &entry)) {
+  LentView view;
+  if (!checkHandle(handle, kind, operation, &entry, &view)) {
     setErrorCode(e, FM_ERROR_FAILURE);
     return false;
   }
@@ -230,9 +321,6 @@ FMData::~FMData() {
   if (registered.value) vesko_host::forgetObject(this);
 }
 FMDataVect::~FMDataVect() {
-  if (registered.value) vesko_host::forgetObject(this);
-}
-FMRowVect::~FMRowVect() {
   if (registered.value) vesko_host::forgetObject(this);
 }
 FMExprEnv::~FMExprEnv() {

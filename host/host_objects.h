@@ -6,6 +6,10 @@
 // constructor, or by an accessor that lends it) and leaves it when the
 // object is destroyed, so an operation never has to read memory behind a
 // handle to find out whether the handle is good.
+//
+// The rows and cell texts of a query result are lent as views: their
+// handles are addresses inside the row vector's compact store, which
+// enters the registry a chunk at a time as ranges (row_store.h).
 #ifndef VESKO_HOST_HOST_OBJECTS_H
 #define VESKO_HOST_HOST_OBJECTS_H
 
@@ -107,34 +111,6 @@ struct FMDataVect {
   ~FMDataVect();
 };
 
-namespace vesko_host {
-
-// One cell of a row vector, kept compact: query results hold many.
-struct Cell {
-  enum class Form : uint8_t { empty, integer, real, text } form = Form::empty;
-  uint8_t kind = FM_KIND_INVALID;
-  uint32_t length = 0;  // text: bytes in the pool
-  union {
-    int64_t integer;
-    double real;      // number or boolean: the value; date-times: seconds
-    uint64_t offset;  // text: where its UTF-8 bytes start in the pool
-  };
-  Cell() : integer(0) {}
-};
-
-}  // namespace vesko_host
-
-// Rows of cells.  A row is turned into a DataVect only when FM_RowVect_At
-// asks for it, and that DataVect then lives as long as the row vector.
-struct FMRowVect {
-  std::vector<vesko_host::Cell> cells;
-  std::vector<uint64_t> rowStarts;  // index of each row's first cell; rows may differ in width
-  std::string pool;                 // the UTF-8 bytes of all text cells
-  std::vector<std::unique_ptr<FMDataVect>> views;
-  vesko_host::RegisteredFlag registered;
-  ~FMRowVect();
-};
-
 struct FMExprEnv {
   int32_t kind = 0;
   uint64_t calculation = 0;  // the running calculation it belongs to; 0 for none
@@ -180,20 +156,38 @@ T* handOut(T* object, Ownership owner) {
   registerObject(object, kindOf(object), owner, object->registered);
   return object;
 }
-// Makes room in the registry for `count` more handles, as a large query
-// result is about to lend one per cell.
-void reserveHandles(std::size_t count);
+// Enters the `count` views of `kind` at `first`, `stride` bytes apart, in
+// the registry as borrowed objects until forgetRange(first).  The view at
+// first + i * stride is item firstIndex + i of `owner`, and lent once
+// `owner` holds more than firstIndex + i items, as *`items` tells.  The
+// stride is a power of two, so that telling a view from an address inside
+// one costs no division.
+void registerRange(const void* first, std::size_t count, std::size_t stride, ObjectKind kind,
+                   void* owner, std::size_t firstIndex, const std::size_t* items);
+void forgetRange(const void* first);
 // Called by the destructors of registered objects.
 void forgetObject(const void* object);
 
+// What a view's handle names; owner is nullptr for any other handle.
+struct LentView {
+  void* owner = nullptr;
+  std::size_t index = 0;
+};
+
 // Answers the object behind a handle passed to `operation`, or nullptr after
-// recording the misuse and setting the error record's code to 2.
+// recording the misuse and setting the error record's code to 2.  The
+// handle of a view is answered as it is and must not be read through:
+// `view` receives what it names.
 const void* lookUpObject(const void* handle, ObjectKind kind, const char* operation,
-                         FMErrorRecord* e);
+                         FMErrorRecord* e, LentView* view = nullptr);
 template <typename T>
 T* useHandle(const T* handle, const char* operation, FMErrorRecord* e) {
   return const_cast<T*>(static_cast<const T*>(lookUpObject(handle, kindOf(handle), operation, e)));
 }
+// Texts and data vectors may be views: for one of those these answer an
+// object that stands for the view from then on (row_store.cpp).
+FMText* useHandle(const FMText* handle, const char* operation, FMErrorRecord* e);
+FMDataVect* useHandle(const FMDataVect* handle, const char* operation, FMErrorRecord* e);
 
 // For FM_..._Delete: answers true when the plug-in may delete the object
 // (it made it and has not deleted it yet); otherwise records the misuse.
