@@ -1,5 +1,7 @@
 #include "library/host_callbacks.h"
 
+#include <algorithm>
+#include <climits>
 #include <memory>
 #include <string>
 
@@ -62,12 +64,17 @@ namespace {
 
 // [-0, +1] The result table for `rows`: one table per row, keyed "f1",
 // "f2", ... for the columns of the first row.  Every cell is read twice:
-// once to size one buffer for the longest, once to convert it.
+// once to size one buffer for the longest, once to convert it.  The tables
+// are made at their final sizes, which no script can tell from growing
+// them, and which spares a large result many rehashes.
 void pushRows(lua_State* L, const FMRowVect* rows) {
-  lua_createtable(L, 0, 0);
-  if (host::rowsEmpty(rows)) return;
+  if (host::rowsEmpty(rows)) {
+    lua_createtable(L, 0, 0);
+    return;
+  }
   const uint32_t rowCount = host::rowsSize(rows);
   const uint32_t columnCount = host::vectSize(host::rowsAt(rows, 0));
+  lua_createtable(L, static_cast<int>(std::min<uint32_t>(rowCount, INT_MAX)), 0);
 
   uint32_t longest = 0;
   for (uint32_t r = 0; r < rowCount; ++r) {
@@ -88,7 +95,7 @@ void pushRows(lua_State* L, const FMRowVect* rows) {
   for (uint32_t r = 0; r < rowCount; ++r) {
     const FMDataVect* row = host::rowsAt(rows, r);
     lua_pushnumber(L, r + 1);
-    lua_createtable(L, 0, 0);
+    lua_createtable(L, 0, static_cast<int>(columnCount));
     for (uint32_t k = 0; k < columnCount; ++k) {
       lua_pushvalue(L, keys + static_cast<int>(k));
       pushText(L, host::vectAtAsText(row, k), buffer.get(), capacity);

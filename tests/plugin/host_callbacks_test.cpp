@@ -1,11 +1,9 @@
 // vesko.Evaluate and vesko.ExecuteSQL against the substitute host's
 // calculations and a real SQLite file.
-#include <sqlite3.h>
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "tests/plugin/plugin_fixture.h"
+#include "tests/temporary_database.h"
 
 namespace vesko_test {
 namespace {
@@ -16,23 +14,15 @@ class HostCallbacksTest : public PluginTest {
  protected:
   void SetUp() override {
     PluginTest::SetUp();
-    path_ = fs::temp_directory_path() / ("vesko-callbacks-" + std::to_string(getpid()) + ".sqlite");
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, R"(
+    ASSERT_NO_FATAL_FAILURE(openTemporaryDatabase("vesko-callbacks", R"(
         CREATE TABLE people (id INTEGER, name TEXT, weight REAL, born TEXT, note TEXT);
         INSERT INTO people VALUES (1, 'Åsa', 61.5, '1990-02-03', NULL);
         INSERT INTO people VALUES (2, 'Björn', 80, '1985-11-30', 'tall');
         CREATE TABLE empty (x);)",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-    std::string error;
-    ASSERT_TRUE(vesko_host::openDatabase(path_.string(), &error)) << error;
+                                                  &path_));
   }
   void TearDown() override {
-    vesko_host::closeDatabase();
-    fs::remove(path_);
+    removeTemporaryDatabase(path_);
     PluginTest::TearDown();
   }
   fs::path path_;
@@ -77,6 +67,20 @@ TEST_F(HostCallbacksTest, ExecuteSqlAnswersRowsOfStrings) {
   EXPECT_EQ(run("local rows = vesko.ExecuteSQL(\"SELECT name FROM people WHERE name = 'Björn'\") "
                 "return #rows .. rows[1].f1 .. tostring(rows[1].f2)"),
             "1Bj\xC3\xB6rnnil");
+}
+
+TEST_F(HostCallbacksTest, ExecuteSqlReadsLargeResultsWhole) {
+  // Thousands of rows, and cells of every length up to the longest, which
+  // sizes the one buffer that all of them pass through.
+  EXPECT_EQ(run(R"(
+    local rows = vesko.ExecuteSQL("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 "
+      .. "FROM n WHERE x < 9000) SELECT x, replace(hex(zeroblob(x % 300)), '00', 'é') FROM n")
+    for i, row in ipairs(rows) do
+      assert(row.f1 == tostring(i), i)
+      assert(row.f2 == string.rep('é', i % 300), i)
+    end
+    return #rows)"),
+            "9000");
 }
 
 TEST_F(HostCallbacksTest, ExecuteSqlFailuresAreLuaErrors) {
