@@ -4,15 +4,13 @@
 namespace vesko_host {
 
 std::size_t AddressTable::home(const void* address) const {
-  // Objects are at least 8-byte aligned: the low bits carry nothing.
-  // Addresses close together get slots close together, so a plug-in that
-  // walks the cells of a query in order walks the table in order too; the
-  // bits above a slot index are mixed in (Fibonacci hashing) so that far
-  // apart regions of memory do not pile up on the same slots.
-  const auto granule = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(address)) >> 4;
-  const uint64_t mask = slots_.size() - 1;
-  const uint64_t region = granule >> (64 - shift_);
-  return static_cast<std::size_t>((granule ^ ((region * 0x9E3779B97F4A7C15ull) >> shift_)) & mask);
+  // Fibonacci hashing of the whole address.  Objects made one after another
+  // sit at neighbouring addresses; kept in neighbouring slots they would
+  // form long runs that every probe through them walks, so the address is
+  // spread over the table instead.  Objects are at least 8-byte aligned:
+  // the low bits carry nothing.
+  const auto granule = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(address)) >> 3;
+  return static_cast<std::size_t>((granule * 0x9E3779B97F4A7C15ull) >> shift_);
 }
 
 AddressRecord* AddressTable::find(const void* address) {
