@@ -55,24 +55,6 @@ int resolveName(lua_State* co) {
   return 2;
 }
 
-// With the function on co's stack: answers the host error number of the
-// call, the store's code or -1, and settles the active function.
-int16_t finish(lua_State* co, int status, const FMDataVect* parameters, FMData* result) {
-  if (status == 0) {
-    settleCurrent(co, 0);
-    clearError();  // a nested call may have written the record meanwhile
-    if (lua_gettop(co) == 0) return 0;
-    return storeValue(co, 1, result, parameters, StringRule::kWhole, 0);
-  }
-  if (status == LUA_YIELD) {
-    settleCurrent(co, 1);
-    setError("3200", "Coroutine yielded.");
-    return storeResult(co, parameters, result);
-  }
-  settleCurrent(co, 0);
-  return failRun(co, status);
-}
-
 }  // namespace
 
 int16_t handleCallFunction(int16_t, const FMExprEnv* env, const FMDataVect* parameters,
@@ -112,7 +94,10 @@ int16_t handleCallFunction(int16_t, const FMExprEnv* env, const FMDataVect* para
 
     if (!pushArguments(co, parameters, count, 1)) return failArguments();
     const int status = resumeCoroutine(co, static_cast<int>(count - 1));
-    return finish(co, status, parameters, result);
+    // A returned string is handed over whole; a yielded one is cut to its
+    // well-formed prefix (the opposite of Vesko_ResumeFunction).
+    return finishResume(co, status, parameters, result, StringRule::kWhole,
+                        StringRule::kWellFormedPrefix);
   });
 }
 

@@ -2,7 +2,9 @@
 
 #include "engine/allocator.h"
 #include "engine/engine.h"
+#include "engine/error_record.h"
 #include "engine/time_limit.h"
+#include "functions/run_chunk.h"
 #include "lua.hpp"
 
 namespace vesko {
@@ -40,6 +42,24 @@ int resumeCoroutine(lua_State* co, int nargs) {
 bool isRunning(lua_State* co) {
   lua_Debug frame;
   return lua_status(co) == 0 && lua_getstack(co, 0, &frame) != 0;
+}
+
+int16_t finishResume(lua_State* co, int status, const FMDataVect* parameters, FMData* result,
+                     StringRule returned, StringRule yielded) {
+  if (status == 0) {
+    settleCurrent(co, 0);
+    clearError();  // a nested call may have written the record meanwhile
+    if (lua_gettop(co) == 0) return 0;
+    return storeValue(co, 1, result, parameters, returned, 0);
+  }
+  if (status == LUA_YIELD) {
+    settleCurrent(co, 1);
+    setError("3200", "Coroutine yielded.");
+    if (lua_gettop(co) == 0) return 0;
+    return storeValue(co, 1, result, parameters, yielded, 0);
+  }
+  settleCurrent(co, 0);
+  return failRun(co, status);
 }
 
 void settleCurrent(lua_State* co, int active) {

@@ -13,6 +13,11 @@
 #ifndef VESKO_FUNCTIONS_COROUTINE_RUN_H
 #define VESKO_FUNCTIONS_COROUTINE_RUN_H
 
+#include <cstdint>
+
+#include "functions/conversion.h"
+#include "host/fm_api.h"
+
 struct lua_State;
 
 namespace vesko {
@@ -26,6 +31,14 @@ int resumeCoroutine(lua_State* co, int nargs);
 // Whether `co` is in the middle of running: it has active frames and is
 // not suspended in a yield.
 bool isRunning(lua_State* co);
+
+// After resuming `co` with `status`: settles the active function and
+// answers the external function's host error number.  A completed function
+// stores its first result by `returned` (error record "0"), a yield stores
+// the first yielded value by `yielded` (record 3200), and a failure records
+// the run error and answers -1.  Nothing stored leaves `result` untouched.
+int16_t finishResume(lua_State* co, int status, const FMDataVect* parameters, FMData* result,
+                     StringRule returned, StringRule yielded);
 
 // Makes `co` the current coroutine again (a nested call may have replaced
 // it) and sets the active-function flag.

@@ -29,21 +29,10 @@ int16_t handleResumeFunction(int16_t, const FMExprEnv* env, const FMDataVect* pa
     }
     if (!pushArguments(co, parameters, count, 0)) return failArguments();
     const int status = resumeCoroutine(co, static_cast<int>(count));
-
-    if (status == 0) {
-      settleCurrent(co, 0);
-      clearError();  // a nested call may have written the record meanwhile
-      if (lua_gettop(co) == 0) return 0;
-      return storeValue(co, 1, result, parameters, StringRule::kWellFormedPrefix, 0);
-    }
-    if (status == LUA_YIELD) {
-      settleCurrent(co, 1);
-      setError("3200", "Coroutine yielded.");
-      if (lua_gettop(co) == 0) return 0;
-      return storeValue(co, 1, result, parameters, StringRule::kWhole, 0);
-    }
-    settleCurrent(co, 0);
-    return failRun(co, status);
+    // A returned string is cut to its well-formed prefix; a yielded one is
+    // handed over whole.
+    return finishResume(co, status, parameters, result, StringRule::kWellFormedPrefix,
+                        StringRule::kWhole);
   });
 }
 
