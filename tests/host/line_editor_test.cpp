@@ -273,12 +273,24 @@ class TerminalRun {
            waitFor(shown) && waitFor("vesko> ");
   }
 
-  // Ctrl-D; answers the exit status.
+  // Ctrl-D; answers the exit status, or -1 when the program has not ended
+  // within the deadline (it is then killed by the tear-down, not waited for
+  // for ever).  What it still writes is drained so it cannot block on it.
   int end() {
+    if (write(master_, "\x04", 1) != 1) return -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     int status = 0;
-    const bool ended = write(master_, "\x04", 1) == 1 && waitpid(child_, &status, 0) == child_;
+    while (waitpid(child_, &status, WNOHANG) != child_) {
+      if (std::chrono::steady_clock::now() > deadline) return -1;
+      pollfd ready{master_, POLLIN, 0};
+      if (poll(&ready, 1, 50) > 0) {
+        char chunk[256];
+        const ssize_t got = read(master_, chunk, sizeof chunk);
+        if (got > 0) output_.append(chunk, static_cast<std::size_t>(got));
+      }
+    }
     child_ = -1;
-    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
   bool settingsRestored() const {
