@@ -209,6 +209,11 @@ TEST_F(CoroutineTest, AFailingLookupIsARunTimeError) {
             "");
   EXPECT_EQ(callFunction("strict.f"), "?");
   EXPECT_EQ(lastError(), "3020: no f");
+  // A lookup that never ends is stopped by the time limit like any run.
+  ASSERT_EQ(text("Vesko_Timeout", {numberValue(1)}), "1");
+  ASSERT_EQ(run("spin = setmetatable({}, {__index = function() while true do end end})"), "");
+  EXPECT_EQ(callFunction("spin.f"), "?");
+  EXPECT_NE(lastError().find("Time limit exceeded."), std::string::npos) << lastError();
 }
 
 TEST_F(CoroutineTest, AnUnresolvedNameWhileSuspendedReleasesTheSuspendedFunction) {
