@@ -43,6 +43,14 @@ void runOnce(const char* script) {
   }
 }
 
+// Seconds that kCalls runs of `work` take.
+template <typename Work>
+double secondsOfCalls(Work&& work) {
+  return vesko_bench::secondsOf([&] {
+    for (int i = 0; i < kCalls; ++i) work();
+  });
+}
+
 void expectSuccess(int16_t answer) {
   if (answer != 0) throw std::runtime_error("external function failed");
 }
@@ -62,18 +70,12 @@ void BM_RunScript(benchmark::State& state) {
   BareState bare;
   vesko_bench::compare(
       state, "handler_over_bare",
+      [&] { return secondsOfCalls([&] { expectSuccess(call.call()); }); },
       [&] {
-        return vesko_bench::secondsOf([&] {
-          for (int i = 0; i < kCalls; ++i) expectSuccess(call.call());
-        });
-      },
-      [&] {
-        return vesko_bench::secondsOf([&] {
-          for (int i = 0; i < kCalls; ++i) {
-            luaL_loadstring(bare.L, "return 1+1");
-            lua_pcall(bare.L, 0, LUA_MULTRET, 0);
-            lua_settop(bare.L, 0);
-          }
+        return secondsOfCalls([&] {
+          luaL_loadstring(bare.L, "return 1+1");
+          lua_pcall(bare.L, 0, LUA_MULTRET, 0);
+          lua_settop(bare.L, 0);
         });
       });
 }
@@ -123,21 +125,15 @@ void BM_CallFunction(benchmark::State& state) {
   bare.run(kAdd);
   vesko_bench::compare(
       state, "handler_over_bare",
+      [&] { return secondsOfCalls([&] { expectSuccess(call.call()); }); },
       [&] {
-        return vesko_bench::secondsOf([&] {
-          for (int i = 0; i < kCalls; ++i) expectSuccess(call.call());
-        });
-      },
-      [&] {
-        return vesko_bench::secondsOf([&] {
-          for (int i = 0; i < kCalls; ++i) {
-            lua_State* co = lua_newthread(bare.L);
-            lua_getglobal(co, "add");
-            lua_pushnumber(co, 2);
-            lua_pushnumber(co, 3);
-            lua_resume(co, 2);
-            lua_settop(bare.L, 0);
-          }
+        return secondsOfCalls([&] {
+          lua_State* co = lua_newthread(bare.L);
+          lua_getglobal(co, "add");
+          lua_pushnumber(co, 2);
+          lua_pushnumber(co, 3);
+          lua_resume(co, 2);
+          lua_settop(bare.L, 0);
         });
       });
 }
@@ -154,18 +150,11 @@ void BM_ResumeFunction(benchmark::State& state) {
   lua_getglobal(co, "gen");
   lua_resume(co, 0);
   vesko_bench::compare(
-      state, "handler_over_bare",
+      state, "handler_over_bare", [&] { return secondsOfCalls([&] { call.call(); }); },
       [&] {
-        return vesko_bench::secondsOf([&] {
-          for (int i = 0; i < kCalls; ++i) call.call();
-        });
-      },
-      [&] {
-        return vesko_bench::secondsOf([&] {
-          for (int i = 0; i < kCalls; ++i) {
-            lua_settop(co, 0);
-            lua_resume(co, 0);
-          }
+        return secondsOfCalls([&] {
+          lua_settop(co, 0);
+          lua_resume(co, 0);
         });
       });
 }
