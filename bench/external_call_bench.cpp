@@ -12,8 +12,8 @@
 #include <string>
 
 #include "bench/side_by_side.h"
-#include "host/plugin_loader.h"
-#include "host/prepared_call.h"
+#include "host/plugins/plugin_loader.h"
+#include "host/plugins/prepared_call.h"
 #include "lua.hpp"
 
 namespace {

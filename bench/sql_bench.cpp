@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench/side_by_side.h"
-#include "host/plugin_loader.h"
+#include "host/plugins/plugin_loader.h"
 #include "host/substitute_host.h"
 #include "lua.hpp"
 

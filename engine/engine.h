@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 
 struct lua_State;
 

@@ -12,7 +12,7 @@
 
 #include <string_view>
 
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 
 struct lua_State;
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string_view>
 
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 
 struct lua_State;
 

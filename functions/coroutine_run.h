@@ -16,7 +16,7 @@
 #include <cstdint>
 
 #include "functions/conversion.h"
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 
 struct lua_State;
 

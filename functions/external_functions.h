@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 
 namespace vesko {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 
 namespace vesko_host {
 

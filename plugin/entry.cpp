@@ -6,7 +6,7 @@
 
 #include "engine/engine.h"
 #include "engine/error_record.h"
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 #include "plugin/registration.h"
 #include "plugin/string_table.h"
 

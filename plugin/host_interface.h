@@ -13,7 +13,7 @@
 #include <string_view>
 #include <utility>
 
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 
 namespace host {
 

@@ -1,5 +1,5 @@
 // The table of built-in functions.
-#include "host/calc_builtins.h"
+#include "host/calc/calc_builtins.h"
 
 namespace vesko_host {
 namespace {

@@ -2,14 +2,14 @@
 // If evaluates only the branch it takes, and "and"/"or" stop as soon as
 // the answer is known, so a plug-in function in a branch not taken is not
 // called.
-#include "host/calc_evaluator.h"
+#include "host/calc/calc_evaluator.h"
 
-#include "host/calc_builtins.h"
-#include "host/calc_operators.h"
-#include "host/calc_parser.h"
-#include "host/calculations.h"
-#include "host/external_calls.h"
-#include "host/host_errors.h"
+#include "host/calc/calc_builtins.h"
+#include "host/calc/calc_operators.h"
+#include "host/calc/calc_parser.h"
+#include "host/plugins/calculations.h"
+#include "host/plugins/external_calls.h"
+#include "host/objects/host_errors.h"
 
 namespace vesko_host {
 namespace {

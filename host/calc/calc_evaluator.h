@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "host/calc_lexer.h"
+#include "host/calc/calc_lexer.h"
 #include "host/substitute_host.h"
 
 namespace vesko_host {

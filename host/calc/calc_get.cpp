@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "host/calc_builtins.h"
-#include "host/calendar.h"
-#include "host/database.h"
-#include "host/host_errors.h"
+#include "host/calc/calc_builtins.h"
+#include "host/values/calendar.h"
+#include "host/sql/database.h"
+#include "host/objects/host_errors.h"
 
 namespace vesko_host {
 namespace {

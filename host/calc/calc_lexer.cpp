@@ -1,9 +1,9 @@
 // Tokens of the calculation language.
-#include "host/calc_lexer.h"
+#include "host/calc/calc_lexer.h"
 
 #include <charconv>
 
-#include "host/host_errors.h"
+#include "host/objects/host_errors.h"
 
 namespace vesko_host {
 namespace {

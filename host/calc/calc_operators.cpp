@@ -6,12 +6,12 @@
 // subtracting two of them gives a plain number.  Comparison is by text
 // when both sides are texts, and by number otherwise.  Results of tests
 // are the numbers 1 and 0.
-#include "host/calc_operators.h"
+#include "host/calc/calc_operators.h"
 
 #include <cmath>
 
-#include "host/calendar.h"
-#include "host/value_rules.h"
+#include "host/values/calendar.h"
+#include "host/objects/data_values.h"
 
 namespace vesko_host {
 namespace {

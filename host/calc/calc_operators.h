@@ -2,7 +2,7 @@
 #ifndef VESKO_HOST_CALC_OPERATORS_H
 #define VESKO_HOST_CALC_OPERATORS_H
 
-#include "host/calc_lexer.h"
+#include "host/calc/calc_lexer.h"
 #include "host/substitute_host.h"
 
 namespace vesko_host {

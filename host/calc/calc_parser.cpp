@@ -1,9 +1,9 @@
 // A recursive-descent parser over the tokens of calc_lexer.
-#include "host/calc_parser.h"
+#include "host/calc/calc_parser.h"
 
 #include <algorithm>
 
-#include "host/host_errors.h"
+#include "host/objects/host_errors.h"
 
 namespace vesko_host {
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/calc_lexer.h"
+#include "host/calc/calc_lexer.h"
 #include "host/substitute_host.h"
 
 namespace vesko_host {

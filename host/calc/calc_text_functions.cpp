@@ -3,11 +3,11 @@
 // UTF-16 units, so a character outside the BMP counts once.
 #include <cmath>
 
-#include "host/calc_builtins.h"
-#include "host/host_errors.h"
-#include "host/letter_case.h"
-#include "host/text_encoding.h"
-#include "host/value_rules.h"
+#include "host/calc/calc_builtins.h"
+#include "host/objects/host_errors.h"
+#include "host/values/letter_case.h"
+#include "host/values/text_encoding.h"
+#include "host/objects/data_values.h"
 
 namespace vesko_host {
 namespace {

@@ -1,10 +1,10 @@
 // Built-ins that make dates and times: Date, Time, Timestamp.
 #include <cmath>
 
-#include "host/calc_builtins.h"
-#include "host/calendar.h"
-#include "host/host_errors.h"
-#include "host/value_rules.h"
+#include "host/calc/calc_builtins.h"
+#include "host/values/calendar.h"
+#include "host/objects/host_errors.h"
+#include "host/objects/data_values.h"
 
 namespace vesko_host {
 namespace {

@@ -1,14 +1,14 @@
 // FM_ExprEnv_*: calculation environments, evaluating calculations, running
 // queries on the open database file, and registering external functions.
-#include "host/calc_evaluator.h"
-#include "host/database.h"
-#include "host/fm_api.h"
-#include "host/function_registry.h"
-#include "host/host_errors.h"
-#include "host/host_objects.h"
-#include "host/row_store.h"
-#include "host/text_encoding.h"
-#include "host/value_rules.h"
+#include "host/calc/calc_evaluator.h"
+#include "host/sql/database.h"
+#include "api/fm_api.h"
+#include "host/plugins/function_registry.h"
+#include "host/objects/host_errors.h"
+#include "host/objects/host_objects.h"
+#include "host/objects/row_store.h"
+#include "host/values/text_encoding.h"
+#include "host/objects/data_values.h"
 
 using namespace vesko_host;
 

@@ -1,4 +1,4 @@
-#include "host/line_editor.h"
+#include "host/cli/line_editor.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,4 +1,4 @@
-#include "host/line_editor_history.h"
+#include "host/cli/line_editor_history.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

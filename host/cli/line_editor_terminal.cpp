@@ -1,4 +1,4 @@
-#include "host/line_editor_terminal.h"
+#include "host/cli/line_editor_terminal.h"
 
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -13,7 +13,7 @@
 #include <iterator>
 #include <utility>
 
-#include "host/line_editor_history.h"
+#include "host/cli/line_editor_history.h"
 
 namespace vesko_host {
 namespace {

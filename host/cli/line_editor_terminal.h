@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "host/line_editor.h"
+#include "host/cli/line_editor.h"
 
 namespace vesko_host {
 

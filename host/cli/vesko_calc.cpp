@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "host/host_errors.h"
-#include "host/line_editor_history.h"
-#include "host/line_editor_terminal.h"
-#include "host/plugin_loader.h"
+#include "host/objects/host_errors.h"
+#include "host/cli/line_editor_history.h"
+#include "host/cli/line_editor_terminal.h"
+#include "host/plugins/plugin_loader.h"
 #include "host/substitute_host.h"
 
 namespace {

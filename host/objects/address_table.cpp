@@ -1,5 +1,5 @@
 // Open addressing with linear probing and backward-shift deletion.
-#include "host/address_table.h"
+#include "host/objects/address_table.h"
 
 namespace vesko_host {
 

@@ -1,12 +1,12 @@
 // FM_Data_*: one value of any kind.  The text that GetAsText lends is the
 // data's own, kept up to date, so it stays valid as long as the data.
-#include "host/calendar.h"
-#include "host/fm_api.h"
-#include "host/host_errors.h"
-#include "host/host_objects.h"
-#include "host/number_text.h"
-#include "host/text_encoding.h"
-#include "host/value_rules.h"
+#include "host/values/calendar.h"
+#include "api/fm_api.h"
+#include "host/objects/host_errors.h"
+#include "host/objects/host_objects.h"
+#include "host/values/number_text.h"
+#include "host/values/text_encoding.h"
+#include "host/objects/data_values.h"
 
 using namespace vesko_host;
 

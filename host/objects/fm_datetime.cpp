@@ -1,7 +1,7 @@
 // FM_DateTime_*: a moment as seconds since 0001-01-01 00:00:00, fractions
 // kept, read and written through a FixPt.
-#include "host/fm_api.h"
-#include "host/host_objects.h"
+#include "api/fm_api.h"
+#include "host/objects/host_objects.h"
 
 using namespace vesko_host;
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "host/fm_api.h"
-#include "host/host_objects.h"
+#include "api/fm_api.h"
+#include "host/objects/host_objects.h"
 
 using namespace vesko_host;
 

@@ -1,7 +1,7 @@
 // FM_Locale_* and FM_QuadChar_*: a locale is only its kind here (the host
 // formats every value the same way); a QuadChar names a plug-in.
-#include "host/fm_api.h"
-#include "host/host_objects.h"
+#include "api/fm_api.h"
+#include "host/objects/host_objects.h"
 
 using namespace vesko_host;
 

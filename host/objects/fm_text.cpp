@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host/fm_api.h"
-#include "host/host_objects.h"
-#include "host/row_store.h"
-#include "host/text_encoding.h"
+#include "api/fm_api.h"
+#include "host/objects/host_objects.h"
+#include "host/objects/row_store.h"
+#include "host/values/text_encoding.h"
 
 using namespace vesko_host;
 

@@ -4,10 +4,10 @@
 // (row_store.h).
 #include <string>
 
-#include "host/fm_api.h"
-#include "host/host_objects.h"
-#include "host/row_store.h"
-#include "host/value_rules.h"
+#include "api/fm_api.h"
+#include "host/objects/host_objects.h"
+#include "host/objects/row_store.h"
+#include "host/objects/data_values.h"
 
 using namespace vesko_host;
 

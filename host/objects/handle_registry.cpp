@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "host/address_table.h"
-#include "host/host_objects.h"
+#include "host/objects/address_table.h"
+#include "host/objects/host_objects.h"
 #include "host/substitute_host.h"
 
 namespace vesko_host {

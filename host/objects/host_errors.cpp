@@ -1,5 +1,5 @@
 // Descriptions of the host error numbers.
-#include "host/host_errors.h"
+#include "host/objects/host_errors.h"
 
 namespace vesko_host {
 

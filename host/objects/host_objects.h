@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 
 namespace vesko_host {
 

@@ -1,5 +1,5 @@
 // Counting the FM_ operations and failing a chosen one on purpose.
-#include "host/host_objects.h"
+#include "host/objects/host_objects.h"
 #include "host/substitute_host.h"
 
 namespace vesko_host {

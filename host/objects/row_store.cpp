@@ -1,13 +1,13 @@
 // Row vectors: compact cells, and views lent without an object apiece.
-#include "host/row_store.h"
+#include "host/objects/row_store.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstring>
 
-#include "host/number_text.h"
-#include "host/text_encoding.h"
-#include "host/value_rules.h"
+#include "host/values/number_text.h"
+#include "host/values/text_encoding.h"
+#include "host/objects/data_values.h"
 
 namespace vesko_host {
 namespace {

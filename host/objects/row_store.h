@@ -18,7 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "host/host_objects.h"
+#include "host/objects/host_objects.h"
 
 namespace vesko_host {
 

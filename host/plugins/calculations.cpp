@@ -1,10 +1,10 @@
 // The stack of running calculations and the current-environment callback.
-#include "host/calculations.h"
+#include "host/plugins/calculations.h"
 
 #include <vector>
 
-#include "host/host_errors.h"
-#include "host/host_objects.h"
+#include "host/objects/host_errors.h"
+#include "host/objects/host_objects.h"
 
 namespace vesko_host {
 namespace {

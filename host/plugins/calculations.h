@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 
 namespace vesko_host {
 

@@ -1,11 +1,11 @@
 // External function calls: host-owned parameters, result and environment
 // around one call of a plug-in's handler.
-#include "host/external_calls.h"
+#include "host/plugins/external_calls.h"
 
-#include "host/calculations.h"
-#include "host/host_errors.h"
-#include "host/host_objects.h"
-#include "host/value_rules.h"
+#include "host/plugins/calculations.h"
+#include "host/objects/host_errors.h"
+#include "host/objects/host_objects.h"
+#include "host/objects/data_values.h"
 
 namespace vesko_host {
 

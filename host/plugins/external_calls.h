@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/function_registry.h"
+#include "host/plugins/function_registry.h"
 #include "host/substitute_host.h"
 
 namespace vesko_host {

@@ -1,10 +1,10 @@
 // The registry of external functions: one entry per name, unique per
 // plug-in and number too.
-#include "host/function_registry.h"
+#include "host/plugins/function_registry.h"
 
 #include <map>
 
-#include "host/host_errors.h"
+#include "host/objects/host_errors.h"
 #include "host/substitute_host.h"
 
 namespace vesko_host {

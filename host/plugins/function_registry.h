@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 
 namespace vesko_host {
 

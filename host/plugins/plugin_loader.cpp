@@ -1,13 +1,13 @@
 // Loading a plug-in library and sending it the host's messages.
-#include "host/plugin_loader.h"
+#include "host/plugins/plugin_loader.h"
 
 #include <dlfcn.h>
 
 #include <cstring>
 #include <vector>
 
-#include "host/calculations.h"
-#include "host/host_objects.h"
+#include "host/plugins/calculations.h"
+#include "host/objects/host_objects.h"
 
 namespace vesko_host {
 namespace {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 
 namespace vesko_host {
 

@@ -1,10 +1,10 @@
-#include "host/prepared_call.h"
+#include "host/plugins/prepared_call.h"
 
-#include "host/calculations.h"
-#include "host/function_registry.h"
-#include "host/host_errors.h"
-#include "host/host_objects.h"
-#include "host/value_rules.h"
+#include "host/plugins/calculations.h"
+#include "host/plugins/function_registry.h"
+#include "host/objects/host_errors.h"
+#include "host/objects/host_objects.h"
+#include "host/objects/data_values.h"
 
 namespace vesko_host {
 

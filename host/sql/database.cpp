@@ -1,5 +1,5 @@
 // The open database file and the queries run on it.
-#include "host/database.h"
+#include "host/sql/database.h"
 
 #include <sqlite3.h>
 
@@ -8,12 +8,12 @@
 #include <new>
 #include <optional>
 
-#include "host/host_errors.h"
-#include "host/host_objects.h"
-#include "host/row_store.h"
+#include "host/objects/host_errors.h"
+#include "host/objects/host_objects.h"
+#include "host/objects/row_store.h"
 #include "host/substitute_host.h"
-#include "host/text_encoding.h"
-#include "host/value_rules.h"
+#include "host/values/text_encoding.h"
+#include "host/objects/data_values.h"
 
 namespace vesko_host {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 
 struct sqlite3;
 

@@ -1,5 +1,5 @@
 // Proleptic Gregorian dates counted in seconds from 0001-01-01 00:00:00.
-#include "host/calendar.h"
+#include "host/values/calendar.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Case pairs by Unicode block.
-#include "host/letter_case.h"
+#include "host/values/letter_case.h"
 
 namespace vesko_host {
 namespace {

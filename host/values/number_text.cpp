@@ -1,5 +1,5 @@
 // Number text forms: decimal digits, never an exponent.
-#include "host/number_text.h"
+#include "host/values/number_text.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,9 +1,9 @@
 // UTF-8, ISO-8859-1 and UTF-16 conversions for the host's texts.
-#include "host/text_encoding.h"
+#include "host/values/text_encoding.h"
 
 #include <cstring>
 
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 
 namespace vesko_host {
 namespace {

@@ -1,11 +1,10 @@
 // How the host reads one kind of value as another: the number of a text,
-// the seconds of a date, and the value an FMData holds.
+// the seconds of a date.
 #ifndef VESKO_HOST_VALUE_RULES_H
 #define VESKO_HOST_VALUE_RULES_H
 
 #include <optional>
 
-#include "host/host_objects.h"
 #include "host/substitute_host.h"
 
 namespace vesko_host {
@@ -21,19 +20,6 @@ double numberOf(const Value& value);
 std::optional<double> secondsOf(const Value& value);
 
 bool isTemporal(int kind);
-
-// The value an FMData holds, and storing one into it.
-Value valueOf(const FMData& data);
-void assignValue(FMData& data, const Value& value);
-void assignText(FMData& data, std::u16string units);
-void assignNumber(FMData& data, double number, int kind, int32_t precision = 16);
-void copyValue(FMData& data, const FMData& from);
-
-// The data's text form, in the text that FM_Data_GetAsText lends.
-FMText& currentText(FMData& data);
-
-// The locale every value carries: the host has one.
-FMLocale* hostLocale();
 
 }  // namespace vesko_host
 

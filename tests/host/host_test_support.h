@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 #include "host/substitute_host.h"
 
 namespace vesko_test {

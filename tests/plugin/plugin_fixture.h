@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/plugin_loader.h"
+#include "host/plugins/plugin_loader.h"
 #include "host/substitute_host.h"
 
 namespace vesko_test {

@@ -1,6 +1,6 @@
 // vesko-calc's line editor: its keys without a terminal, then the whole
 // command at a pseudo-terminal.
-#include "host/line_editor.h"
+#include "host/cli/line_editor.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "host/address_table.h"
+#include "host/objects/address_table.h"
 
 namespace vesko_test {
 namespace {

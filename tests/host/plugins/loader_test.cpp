@@ -1,5 +1,5 @@
 // Loading a plug-in and talking to it: a tiny plug-in built next to the test.
-#include "host/plugin_loader.h"
+#include "host/plugins/plugin_loader.h"
 #include "tests/host/host_test_support.h"
 
 namespace vesko_test {

@@ -6,7 +6,7 @@
 //                       the current-environment callback fills
 #include <cstring>
 
-#include "host/fm_api.h"
+#include "api/fm_api.h"
 
 namespace {
 
