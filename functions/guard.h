@@ -7,6 +7,7 @@
 #include <new>
 
 #include "engine/allocator.h"
+#include "engine/process_locale.h"
 
 namespace vesko {
 
@@ -22,6 +23,7 @@ void recordHostFailure(const std::exception& failure) noexcept;
 template <class Body>
 int16_t guarded(Body&& body, bool record = true) noexcept {
   try {
+    engine::LocaleScope locale;  // a script's os.setlocale lasts for its own call
     engine::UnprotectedWork unprotected;
     return body();
   } catch (const std::exception& failure) {

@@ -6,6 +6,7 @@
 
 #include "engine/engine.h"
 #include "engine/error_record.h"
+#include "engine/process_locale.h"
 #include "api/fm_api.h"
 #include "plugin/registration.h"
 #include "plugin/string_table.h"
@@ -86,6 +87,8 @@ extern "C" __attribute__((visibility("default"))) void FMExternCallProc(FMCallRe
   if (record == nullptr) return;
   engine::callRecord = record;
   try {
+    // Start-up scripts and the finalizers shutdown runs are script code too.
+    engine::LocaleScope locale;
     switch (record->message) {
       case FM_MESSAGE_ENABLE:
         record->result = enable(record->hostVersion);
