@@ -1,7 +1,6 @@
 // Vesko_RunFile( filePath {; arg...} ): runs a Lua script file on the main
 // state.  A relative path is taken from the folder of the open database
 // file, which the host tells through Get(FilePath).
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -12,6 +11,7 @@
 #include "functions/external_functions.h"
 #include "functions/guard.h"
 #include "functions/run_chunk.h"
+#include "functions/script_file.h"
 #include "lua.hpp"
 #include "plugin/host_interface.h"
 
@@ -90,17 +90,11 @@ int16_t handleRunFile(int16_t, const FMExprEnv* env, const FMDataVect* parameter
     // A script that returns nothing gives the empty text, not an untouched
     // result.
     const int16_t defaultCode = setEmptyResult(parameters, result);
-    if (FILE* file = std::fopen(fullPath.c_str(), "r")) {
-      std::fclose(file);
-    } else {
+    int status = 0;
+    if (!loadScriptFile(L, fullPath.c_str(), &status)) {
       setError("3002", "File not found or is not readable.");
       setEmptyResult(parameters, result);
       return kFailed;
-    }
-    int status = 0;
-    {
-      engine::ProtectedRun run;  // loading is protected: a memory error is caught
-      status = luaL_loadfile(L, fullPath.c_str());
     }
     if (status != 0) return failLoad(L, status, true);
     return runLoadedChunk(parameters, count, result, defaultCode);
