@@ -7,6 +7,7 @@
 
 #include "engine/engine.h"
 #include "lua.hpp"
+#include "library/sql_parameters.h"
 #include "plugin/host_interface.h"
 
 // The interpreter is built as C++: a Lua error raised here unwinds these
@@ -122,8 +123,11 @@ int executeSql(lua_State* L) {
     host::DataVect parameters = host::newDataVect();
     rows = host::newRowVect();
     host::textAssign(queryText.get(), query, host::kNative);
-    error = host::executeFileSql(env.get(), queryText.get(), fileName.get(), parameters.get(),
-                                 rows.get());
+    error = appendSqlParameters(L, 2, parameters.get());
+    if (error <= 0) {
+      error = host::executeFileSql(env.get(), queryText.get(), fileName.get(), parameters.get(),
+                                   rows.get());
+    }
   } catch (const std::exception& failure) {
     return luaL_error(L, "vesko.ExecuteSQL() --> host failure: %s", failure.what());
   }

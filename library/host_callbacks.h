@@ -12,8 +12,10 @@ namespace vesko {
 // text.
 int evaluateExpression(lua_State* L);
 
-// [-0, +1] vesko.ExecuteSQL(query): the rows of an SQL query on the open
-// database file, { {f1 = "...", f2 = "..."}, ... }, every cell a string.
+// [-0, +1] vesko.ExecuteSQL(query, ...): the rows of an SQL query on the
+// open database file, { {f1 = "...", f2 = "..."}, ... }, every cell a
+// string.  Further arguments are bound to the query's "?" placeholders by
+// the host (sql_parameters.h).
 int executeSql(lua_State* L);
 
 }  // namespace vesko

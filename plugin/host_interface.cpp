@@ -186,6 +186,10 @@ const FMDateTime* vectAtAsTimeStamp(const FMDataVect* v, uint32_t index) {
   return call([&](FMErrorRecord* e) { return FM_DataVect_AtAsTimeStamp(v, index, e); });
 }
 
+void vectPushBack(FMDataVect* v, const FMData* d) {
+  call([&](FMErrorRecord* e) { FM_DataVect_PushBack(v, d, e); });
+}
+
 uint32_t rowsSize(const FMRowVect* rows) {
   return call([&](FMErrorRecord* e) { return FM_RowVect_Size(rows, e); });
 }

@@ -133,6 +133,8 @@ const FMData* vectAt(const FMDataVect* v, uint32_t index);
 const FMText* vectAtAsText(const FMDataVect* v, uint32_t index);
 const FMFixPt* vectAtAsNumber(const FMDataVect* v, uint32_t index);
 const FMDateTime* vectAtAsTimeStamp(const FMDataVect* v, uint32_t index);
+// Appends a copy of `d`.
+void vectPushBack(FMDataVect* v, const FMData* d);
 
 uint32_t rowsSize(const FMRowVect* rows);
 bool rowsEmpty(const FMRowVect* rows);

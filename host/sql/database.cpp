@@ -12,6 +12,7 @@
 #include "host/objects/host_objects.h"
 #include "host/objects/row_store.h"
 #include "host/substitute_host.h"
+#include "host/values/calendar.h"
 #include "host/values/text_encoding.h"
 #include "host/objects/data_values.h"
 
@@ -41,7 +42,8 @@ int16_t sqliteFailure(int status, int16_t error, std::string* message) {
 }
 
 // Binds one parameter: texts as text, numbers as integers when they are
-// whole, date-times as their text forms, empty values as NULL.
+// whole, dates, times and timestamps in the ISO forms SQLite's date
+// functions read (so they compare with such columns), empty values as NULL.
 int bindParameter(sqlite3_stmt* statement, int index, const FMData& item) {
   const Value value = valueOf(item);
   switch (value.kind) {
@@ -54,7 +56,10 @@ int bindParameter(sqlite3_stmt* statement, int index, const FMData& item) {
     case FM_KIND_CONTAINER:
       return sqlite3_bind_null(statement, index);
     default: {
-      const std::string text = textForm(value);
+      const std::string text = value.kind == FM_KIND_DATE        ? isoDateText(value.seconds)
+                               : value.kind == FM_KIND_TIME      ? isoTimeText(value.seconds)
+                               : value.kind == FM_KIND_TIMESTAMP ? isoTimestampText(value.seconds)
+                                                                 : textForm(value);
       return sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()),
                                SQLITE_TRANSIENT);
     }
@@ -175,9 +180,12 @@ int16_t runQuery(const std::string& query, const FMDataVect& parameters, FMRowVe
     *message = "only one statement can run at a time";
     return kHostErrorQueryInvalid;
   }
+  // Without parameters a placeholder is NULL; with them, every placeholder
+  // needs exactly one.
   const int placeholders = sqlite3_bind_parameter_count(statement.handle);
-  if (parameters.items.size() > static_cast<std::size_t>(placeholders)) {
-    *message = "more parameters than the query has placeholders";
+  if (!parameters.items.empty() &&
+      parameters.items.size() != static_cast<std::size_t>(placeholders)) {
+    *message = "the parameters do not match the query's placeholders";
     return kHostErrorQueryInvalid;
   }
   int index = 1;

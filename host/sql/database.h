@@ -23,9 +23,10 @@ std::string filePathAnswer();
 bool namesOpenDatabase(const std::string& fileName);
 
 // Runs `query` with `parameters` bound to its "?" placeholders in order,
-// and appends its rows to `rows`.  Answers a host error: kHostErrorFileMissing
-// without an open database, kHostErrorQueryInvalid when SQLite rejects the
-// query (or the parameters do not fit it), kHostErrorQueryFailed when it
+// and appends its rows to `rows`.  No parameters leave every placeholder
+// NULL; otherwise there must be one per placeholder.  Answers a host error:
+// kHostErrorFileMissing without an open database, kHostErrorQueryInvalid
+// when SQLite rejects the query (or the parameters do not match it), kHostErrorQueryFailed when it
 // fails while running.  *message receives SQLite's message.
 int16_t runQuery(const std::string& query, const FMDataVect& parameters, FMRowVect& rows,
                  std::string* message);

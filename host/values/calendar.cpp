@@ -40,10 +40,12 @@ std::optional<SplitSeconds> splitSeconds(double seconds) {
   return SplitSeconds{static_cast<int64_t>(whole), micros};
 }
 
-std::string clockText(int64_t hours, int64_t minutes, int64_t seconds, int64_t micros) {
+std::string clockText(int64_t hours, int64_t minutes, int64_t seconds, int64_t micros,
+                      bool padHours = false) {
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%lld:%02lld:%02lld", static_cast<long long>(hours),
-                static_cast<long long>(minutes), static_cast<long long>(seconds));
+  std::snprintf(buffer, sizeof buffer, padHours ? "%02lld:%02lld:%02lld" : "%lld:%02lld:%02lld",
+                static_cast<long long>(hours), static_cast<long long>(minutes),
+                static_cast<long long>(seconds));
   std::string text = buffer;
   if (micros > 0) {
     std::snprintf(buffer, sizeof buffer, ".%06lld", static_cast<long long>(micros));
@@ -174,6 +176,33 @@ std::string timestampText(double seconds) {
   const std::string date = civilText(civilFromDays(days));
   if (date == "?") return date;
   return date + " " + clockText(ofDay / 3600, ofDay / 60 % 60, ofDay % 60, split->micros);
+}
+
+std::string isoDateText(double seconds) {
+  if (!splitSeconds(seconds)) return "?";
+  const CivilDate date = civilFromSeconds(seconds);
+  if (date.year < 1 || date.year > 9999) return "?";
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%04lld-%02lld-%02lld", static_cast<long long>(date.year),
+                static_cast<long long>(date.month), static_cast<long long>(date.day));
+  return buffer;
+}
+
+std::string isoTimeText(double seconds) {
+  const auto split = splitSeconds(std::fabs(seconds));
+  if (!split) return "?";
+  const int64_t whole = split->whole;
+  const std::string text =
+      clockText(whole / 3600, whole / 60 % 60, whole % 60, split->micros, true);
+  return seconds < 0 && (whole > 0 || split->micros > 0) ? "-" + text : text;
+}
+
+std::string isoTimestampText(double seconds) {
+  const auto split = splitSeconds(seconds);
+  const std::string date = isoDateText(seconds);
+  if (date == "?") return date;
+  const int64_t ofDay = split->whole - floorDiv(split->whole, 86400) * 86400;
+  return date + " " + clockText(ofDay / 3600, ofDay / 60 % 60, ofDay % 60, split->micros, true);
 }
 
 std::optional<double> dateFromText(std::string_view text) {

@@ -31,6 +31,12 @@ std::string dateText(double seconds);
 std::string timeText(double seconds);
 std::string timestampText(double seconds);
 
+// "YYYY-MM-DD", "HH:MM:SS" and "YYYY-MM-DD HH:MM:SS" (fractions as
+// above): the forms SQLite's date and time functions read and sort.
+std::string isoDateText(double seconds);
+std::string isoTimeText(double seconds);
+std::string isoTimestampText(double seconds);
+
 // Reads the text forms above back ("12/8/2026", "9:05", "9:05:30.25",
 // "12/8/2026 9:05:00"); nothing when the text is not one of them.
 std::optional<double> dateFromText(std::string_view text);

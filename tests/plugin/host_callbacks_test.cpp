@@ -96,18 +96,111 @@ TEST_F(HostCallbacksTest, ExecuteSqlFailuresAreLuaErrors) {
 TEST_F(HostCallbacksTest, HostFailuresInsideACallbackBecomeLuaErrorsAndLeakNothing) {
   // Whichever host operation fails, the script sees a Lua error (or the
   // call ends cleanly) and every host object the natives made is released
-  // while the error unwinds; the fixture counts them on tear-down.
-  for (uint64_t n = 1; n < 80; ++n) {
+  // while the error unwinds (bound parameters of every kind included); the
+  // fixture counts them on tear-down.
+  for (uint64_t n = 1; n < 160; ++n) {
     vesko_host::failOperation(n, n % 2 == 0 ? FM_ERROR_BAD_ALLOC : FM_ERROR_FAILURE);
     Value result;
     call("Vesko_RunScript",
-         {vesko_host::textValue("local a = vesko.Evaluate('1+2') "
+         {vesko_host::textValue("local when = ... "
+                                "local a = vesko.Evaluate('1+2') "
                                 "local rows = vesko.ExecuteSQL('SELECT * FROM people') "
-                                "return a .. #rows")},
+                                "local row = vesko.ExecuteSQL('SELECT ?, ?, ?, ?, ?', "
+                                "'t\\195\\169xt', 2.5, true, nil, when)[1] "
+                                "pcall(vesko.ExecuteSQL, 'SELECT ?', {}) "
+                                "return a .. #rows .. row.f5"),
+          vesko_host::timestampValue(2024, 1, 2, 3, 4, 5)},
          &result);
     vesko_host::failOperation(0, 0);
   }
   EXPECT_EQ(run("return vesko.Evaluate('1+2') .. #vesko.ExecuteSQL('SELECT * FROM people')"), "32");
+}
+
+TEST_F(HostCallbacksTest, BoundTextArrivesAsDataNeverAsSql) {
+  // Quotes, a statement after a semicolon, a comment, non-ASCII: all data.
+  EXPECT_EQ(run(R"lua(
+    local hostile = {"O'Brien", 'say "hi"', "x'); DROP TABLE people; --", "Ærø – 東京 ☃", "", "?"}
+    for i, text in ipairs(hostile) do
+      vesko.ExecuteSQL("INSERT INTO people (id, name) VALUES (?, ?)", 100 + i, text)
+    end
+    local out = {}
+    for i, text in ipairs(hostile) do
+      local rows = vesko.ExecuteSQL("SELECT id FROM people WHERE name = ?", text)
+      assert(#rows == 1 and rows[1].f1 == tostring(100 + i), text)
+      out[#out + 1] = vesko.ExecuteSQL("SELECT name FROM people WHERE id = ?", 100 + i)[1].f1
+    end
+    return table.concat(out, "|") .. "|" .. #vesko.ExecuteSQL("SELECT * FROM people"))lua"),
+            "O'Brien|say \"hi\"|x'); DROP TABLE people; --|\xC3\x86r\xC3\xB8 \xE2\x80\x93 "
+            "\xE6\x9D\xB1\xE4\xBA\xAC \xE2\x98\x83||?|8");
+}
+
+TEST_F(HostCallbacksTest, BoundNumbersBooleansNilAndTimestampsKeepTheirKinds) {
+  EXPECT_EQ(run(R"lua(
+    local numbers = {0, -7, 42, 0.1, -2.5, 1e-7, 2^53, 123456.789, 1e300}
+    for _, n in ipairs(numbers) do
+      local back = vesko.ExecuteSQL("SELECT ?", n)[1].f1
+      assert(tonumber(back) == n, n .. " came back as " .. back)
+    end
+    local kinds = vesko.ExecuteSQL("SELECT typeof(?), typeof(?), typeof(?), typeof(?), typeof(?)",
+                                   42, 2.5, "42", true, nil)[1]
+    local flags = vesko.ExecuteSQL("SELECT ?, ?, ? IS NULL", true, false, nil)[1]
+    return table.concat({kinds.f1, kinds.f2, kinds.f3, kinds.f4, kinds.f5,
+                         flags.f1, flags.f2, flags.f3}, " "))lua"),
+            "integer real text integer null 1 0 1");
+
+  // Host dates and timestamps arrive in the script as timestamps and go back
+  // as the host's timestamps, which SQLite's date functions read.
+  EXPECT_EQ(run(R"lua(
+    local moment, day = ...
+    vesko.ExecuteSQL("INSERT INTO people (id, born) VALUES (?, ?)", 9, moment)
+    local found = vesko.ExecuteSQL("SELECT id, born, date(?), time(?) FROM people WHERE born = ?",
+                                   moment, moment, moment)[1]
+    local older = vesko.ExecuteSQL("SELECT count(*) FROM people WHERE born < ?", day)[1].f1
+    return table.concat({found.f1, found.f2, found.f3, found.f4, older}, "|"))lua",
+                {vesko_host::timestampValue(2024, 2, 29, 13, 45, 30.5),
+                 vesko_host::dateValue(2000, 1, 1)}),
+            "9|2024-02-29 13:45:30.5|2024-02-29|13:45:30|2");
+}
+
+TEST_F(HostCallbacksTest, ParametersMustMatchThePlaceholdersAndHaveAHostKind) {
+  const std::string failure = "vesko.ExecuteSQL() --> FileMaker error ";
+  for (const char* call : {"'SELECT ?, ?', 1", "'SELECT ?', 1, 2", "'SELECT 1', 1",
+                           "'SELECT ?, ?', nil", "'SELECT ?1, ?2', 1, 2, 3"}) {
+    EXPECT_EQ(run(std::string("return select(2, pcall(vesko.ExecuteSQL, ") + call + "))"),
+              failure + "8309")
+        << call;
+  }
+  // Without parameters a query runs as it always did: a placeholder is NULL.
+  EXPECT_EQ(run("local row = vesko.ExecuteSQL('SELECT ? IS NULL, ?2')[1] return row.f1 .. row.f2"),
+            "1");
+  EXPECT_EQ(run("return vesko.ExecuteSQL('SELECT ?1 || ?1', 'ab')[1].f1"), "abab");
+
+  // A value with no host kind, whatever its metatable would do.
+  for (const char* value :
+       {"{}", "print", "coroutine.create(function() end)", "newproxy()", "io.stdout",
+        "setmetatable({}, {__tostring = error, __index = error, __len = error})"}) {
+    EXPECT_EQ(run(std::string("return select(2, pcall(vesko.ExecuteSQL, 'SELECT ?, ?', 1, ") +
+                  value + "))"),
+              failure + "1221")
+        << value;
+  }
+  EXPECT_EQ(run("return vesko.ExecuteSQL('SELECT ?', {})"), "?");
+  EXPECT_EQ(lastError(),
+            "3020: [string \"return vesko.ExecuteSQL('SELECT ?', {})\"]:1: " + failure + "1221");
+}
+
+TEST_F(HostCallbacksTest, AsManyParametersAsLuaAndSqliteTake) {
+  // Thousands of parameters pass; past Lua's limit the call never starts,
+  // past SQLite's the host refuses the query.
+  EXPECT_EQ(run(R"lua(
+    local values, marks = {}, {}
+    for i = 1, 7000 do values[i], marks[i] = i, "?" end
+    local query = "SELECT ? IN (" .. table.concat(marks, ", ", 2) .. ")"
+    local found = vesko.ExecuteSQL(query, 6999, unpack(values, 2))[1].f1
+    local ok, message = pcall(function() return vesko.ExecuteSQL(query, unpack(values, 1, 9000)) end)
+    local _, far = pcall(vesko.ExecuteSQL, "SELECT ?1000000", 1)
+    return found .. " " .. message:match("too many results") .. " " .. far)lua"),
+            "1 too many results vesko.ExecuteSQL() --> FileMaker error 8309");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "host/values/calendar.h"
 #include "tests/host/host_test_support.h"
 #include "tests/temporary_database.h"
 
@@ -83,7 +84,29 @@ TEST_F(SqlTest, ParametersBindInOrder) {
   EXPECT_EQ(rows, std::vector<std::string>{"Z\xC3\xBCrich|integer"});
   FM_DataVect_PushBack(parameters, d, e());
   FM_DataVect_PushBack(parameters, d, e());
-  EXPECT_EQ(query("SELECT ?, ?", &rows, "", parameters), 8309);  // one parameter too many
+  EXPECT_EQ(query("SELECT ?, ?", &rows, "", parameters), 8309);        // one parameter too many
+  EXPECT_EQ(query("SELECT ?, ?, ?, ?", &rows, "", parameters), 8309);  // one too few
+  // Date-times bind in the ISO forms SQLite's date functions read.
+  FMDateTime* when = FM_DateTime_Constructor1(e());
+  FMFixPt* seconds = FM_FixPt_Constructor1(0, 16, e());
+  FM_FixPt_AssignDouble(seconds, vesko_host::dateSeconds(2026, 12, 8) + 9 * 3600 + 5 * 60, e());
+  FM_DateTime_SetSecondsSinceEpoch(when, seconds, e());
+  FMDateTime* clock = FM_DateTime_Constructor1(e());
+  FM_FixPt_AssignDouble(seconds, 9 * 3600 + 5 * 60, e());
+  FM_DateTime_SetSecondsSinceEpoch(clock, seconds, e());
+  FMDataVect* moments = FM_DataVect_Constructor1(e());
+  for (auto [moment, kind] : {std::pair{when, FM_KIND_DATE}, std::pair{clock, FM_KIND_TIME},
+                              std::pair{when, FM_KIND_TIMESTAMP}}) {
+    FM_Data_SetAsTimeStamp(d, moment, kind, e());
+    FM_DataVect_PushBack(moments, d, e());
+  }
+  rows.clear();
+  ASSERT_EQ(query("SELECT ?, ?, ?, date(?3, '+1 day')", &rows, "", moments), 0);
+  EXPECT_EQ(rows, std::vector<std::string>{"2026-12-08|09:05:00|2026-12-08 09:05:00|2026-12-09"});
+  FM_DataVect_Delete(moments, e());
+  FM_FixPt_Delete(seconds, e());
+  FM_DateTime_Delete(clock, e());
+  FM_DateTime_Delete(when, e());
   FM_FixPt_Delete(n, e());
   FM_Data_Delete(d, e());
   FM_DataVect_Delete(parameters, e());
