@@ -21,6 +21,7 @@ std::string code;
 std::string message;
 host::Encoding messageEncoding = host::kNative;
 bool written = false;
+std::string traceback;  // not a host text: only Vesko_LastError reads it
 
 // Recreates a text the host could not make at load time, so a record that
 // failed once can still be written later.
@@ -34,6 +35,7 @@ void assign(std::string_view newCode, std::string_view newMessage, host::Encodin
   message.assign(newMessage);
   messageEncoding = encoding;
   written = false;
+  traceback.clear();
 }
 
 // Brings the host texts up to date with the record's value.
@@ -75,6 +77,14 @@ const FMText* errorMessageText() {
 
 void setError(std::string_view newCode, std::string_view newMessage) {
   assign(newCode, newMessage, host::kNative);
+}
+
+const std::string& errorTraceback() {
+  return traceback;
+}
+
+void setErrorTraceback(std::string newTraceback) noexcept {
+  traceback = std::move(newTraceback);
 }
 
 void setErrorFromLua(std::string_view newCode, lua_State* L) {

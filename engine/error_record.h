@@ -10,6 +10,7 @@
 #ifndef VESKO_ENGINE_ERROR_RECORD_H
 #define VESKO_ENGINE_ERROR_RECORD_H
 
+#include <string>
 #include <string_view>
 
 #include "api/fm_api.h"
@@ -38,6 +39,12 @@ inline void clearError() {
 // anything else as "(error object is a X value)".  The value stays on the
 // stack.
 void setErrorFromLua(std::string_view code, lua_State* L);
+
+// The Lua traceback of the latest call's run-time error, or empty.  Every
+// writer above empties it; a run that fails with a run-time error sets it
+// right after recording the error (engine/traceback.h).
+const std::string& errorTraceback();
+void setErrorTraceback(std::string traceback) noexcept;
 
 }  // namespace vesko
 

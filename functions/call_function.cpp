@@ -6,6 +6,7 @@
 #include "engine/engine.h"
 #include "engine/error_record.h"
 #include "engine/time_limit.h"
+#include "engine/traceback.h"
 #include "functions/conversion.h"
 #include "functions/coroutine_run.h"
 #include "functions/external_functions.h"
@@ -72,17 +73,20 @@ int16_t handleCallFunction(int16_t, const FMExprEnv* env, const FMDataVect* para
     engine::replaceCurrentCoroutine();
 
     const ArgumentText name = readArgumentText(parameters, 0);
+    // An __index metamethod may fail: its traceback is noted as a run's.
+    engine::pushTracebackHandler(co);
     lua_pushcfunction(co, resolveName);
     lua_pushlstring(co, name.data(), name.length);
     engine::armTimeLimit(co);
     int lookup = 0;
     {
       engine::ProtectedRun run;
-      lookup = lua_pcall(co, 1, 2, 0);
+      lookup = lua_pcall(co, 1, 2, 1);
     }
     if (lookup != 0) return failRun(co, lookup);
     const auto* failure = static_cast<const Unresolved*>(lua_touserdata(co, -1));
     lua_pop(co, 1);
+    lua_remove(co, 1);  // the handler
     if (failure != nullptr) {
       // The looked-up value stays as the coroutine's only value.
       host::Text empty = host::newText();

@@ -4,6 +4,7 @@
 #include "engine/engine.h"
 #include "engine/error_record.h"
 #include "engine/time_limit.h"
+#include "engine/traceback.h"
 #include "functions/run_chunk.h"
 #include "lua.hpp"
 
@@ -58,6 +59,7 @@ int16_t finishResume(lua_State* co, int status, const FMDataVect* parameters, FM
     if (lua_gettop(co) == 0) return 0;
     return storeValue(co, 1, result, parameters, yielded, 0);
   }
+  engine::captureTraceback(co, 0);  // a failed coroutine keeps its frames
   settleCurrent(co, 0);
   return failRun(co, status);
 }

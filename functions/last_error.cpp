@@ -1,5 +1,6 @@
 // Vesko_LastError( {errorFormat} ): the error record as a number, a message
-// or both.  It reads the record and never changes it.
+// or both, or the Lua traceback of the last run-time error.  It reads the record and never changes
+// it.
 #include "engine/error_record.h"
 #include "functions/external_functions.h"
 #include "functions/guard.h"
@@ -9,7 +10,7 @@ namespace vesko {
 
 namespace {
 
-enum class Form { kFull, kNumber, kMessage, kUnknown };
+enum class Form { kFull, kNumber, kMessage, kTraceback, kUnknown };
 
 Form formOf(const FMText* format, FMText* scratch) {
   struct Choice {
@@ -19,7 +20,8 @@ Form formOf(const FMText* format, FMText* scratch) {
   static constexpr Choice kChoices[] = {{"", Form::kFull},
                                         {"full", Form::kFull},
                                         {"number", Form::kNumber},
-                                        {"message", Form::kMessage}};
+                                        {"message", Form::kMessage},
+                                        {"traceback", Form::kTraceback}};
   for (const Choice& choice : kChoices) {
     host::textAssign(scratch, choice.word, host::kNative);
     if (host::textEqual(format, scratch)) return choice.form;
@@ -65,6 +67,9 @@ int16_t handleLastError(int16_t, const FMExprEnv*, const FMDataVect* parameters,
             break;
           case Form::kMessage:
             host::textSet(answer.get(), errorMessageText());
+            break;
+          case Form::kTraceback:
+            host::textAssign(answer.get(), errorTraceback(), host::kUtf8);
             break;
           default:
             buildFullForm(answer.get(), scratch.get(), zero.get());

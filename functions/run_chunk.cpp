@@ -4,6 +4,7 @@
 #include "engine/engine.h"
 #include "engine/error_record.h"
 #include "engine/time_limit.h"
+#include "engine/traceback.h"
 #include "functions/conversion.h"
 #include "functions/guard.h"
 #include "lua.hpp"
@@ -17,6 +18,8 @@ int16_t failLoad(lua_State* L, int status, bool fromFile) {
 
 int16_t failRun(lua_State* L, int status) {
   setErrorFromLua(runStatusCode(status), L);
+  std::string traceback = engine::takePendingTraceback();
+  if (status == LUA_ERRRUN) setErrorTraceback(std::move(traceback));
   return kFailed;
 }
 
@@ -35,13 +38,18 @@ lua_State* beginMainRun() {
 int16_t runLoadedChunk(const FMDataVect* parameters, uint32_t count, FMData* result,
                        int16_t defaultCode) {
   lua_State* L = engine::mainState;
-  if (!pushArguments(L, parameters, count, 1)) return failArguments();
+  if (!pushArguments(L, parameters, count, 1) || !lua_checkstack(L, 2)) return failArguments();
+  // The handler goes below the chunk and is gone again before anything
+  // reads the results (from position 1) or the error value (on top).
+  engine::pushTracebackHandler(L);
+  lua_insert(L, 1);
   engine::armTimeLimit(L);
   int status = 0;
   {
     engine::ProtectedRun run;
-    status = lua_pcall(L, static_cast<int>(count - 1), LUA_MULTRET, 0);
+    status = lua_pcall(L, static_cast<int>(count - 1), LUA_MULTRET, 1);
   }
+  lua_remove(L, 1);
   if (status != 0) return failRun(L, status);
   clearError();
   return storeResult(L, parameters, result, defaultCode);

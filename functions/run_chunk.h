@@ -19,15 +19,16 @@ lua_State* beginMainRun();
 
 // With the chunk at position 1 of the main stack: pushes parameters 1 to
 // count - 1 as its arguments, arms the time limit, calls it in protected
-// mode and either stores its first result (answering the store's code, or
-// `defaultCode`) or records the failure (answering -1).
+// mode (noting the traceback of a run-time error) and either stores its first result (answering the
+// store's code, or `defaultCode`) or records the failure (answering -1).
 int16_t runLoadedChunk(const FMDataVect* parameters, uint32_t count, FMData* result,
                        int16_t defaultCode);
 
 // Records a failed load from the error value on top of L's stack; answers -1.
 int16_t failLoad(lua_State* L, int status, bool fromFile);
 
-// Records a failed run from the error value on top of L's stack; answers -1.
+// Records a failed run from the error value on top of L's stack, with the
+// pending traceback for a run-time error; answers -1.
 int16_t failRun(lua_State* L, int status);
 
 // Records that the arguments do not fit on L's stack; answers -1.

@@ -41,5 +41,21 @@ TEST_F(ExamplesTest, OrdersSinceBindsWhatTheUserTyped) {
   EXPECT_EQ(runExample("orders_since.lua", {textValue("x' OR 1=1 --")}), "no orders");
 }
 
+TEST_F(ExamplesTest, InvoiceShowsWhereItFailed) {
+  EXPECT_EQ(runExample("invoice.lua"), "");
+  EXPECT_EQ(text("Vesko_CallFunction", {textValue("invoiceTotal"), vesko_host::numberValue(1),
+                                        vesko_host::numberValue(2)}),
+            "67");
+  EXPECT_EQ(text("Vesko_CallFunction", {textValue("invoiceTotal"), vesko_host::numberValue(1),
+                                        vesko_host::numberValue(99)}),
+            "?");
+  const std::string file = std::string(VESKO_EXAMPLES_DIR) + "/invoice.lua";
+  EXPECT_EQ(lastError(), "3020: " + file + ":14: no order 99");
+  EXPECT_EQ(lastError("traceback"), "stack traceback:\n\t[C]: in function 'error'\n\t" + file +
+                                        ":14: in function 'price'\n\t" + file +
+                                        ":19: in function 'lineAmount'\n\t" + file +
+                                        ":25: in function <" + file + ":23>");
+}
+
 }  // namespace
 }  // namespace vesko_test
