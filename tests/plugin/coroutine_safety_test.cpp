@@ -145,6 +145,8 @@ TEST_F(CoroutineSafetyTest, FinalizersCallingBackWhileArgumentsAreConverted) {
     if (called == "ready" && resumed != "?") {
       EXPECT_EQ(resumed, "threefour");
     }
+    // The chunk a run holds survives nested runs that clear the stack.
+    EXPECT_EQ(run("return select('#', ...) .. (...)", {textValue("a"), textValue("b")}), "2a");
   }
   ASSERT_EQ(run("stopMeddling()"), "");
   EXPECT_EQ(callFunction("twice"), "ready");
