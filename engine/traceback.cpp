@@ -1,5 +1,8 @@
 #include "engine/traceback.h"
 
+#include <vector>
+
+#include "engine/engine.h"
 #include "lua.hpp"
 
 namespace vesko::engine {
@@ -12,6 +15,28 @@ constexpr int kLevelsFirst = 12;
 constexpr int kLevelsLast = 10;
 
 std::string pending;
+
+// The plug-in's own frames on the main state, by their distance from the
+// bottom of its call stack (which, unlike a level, does not change as
+// frames are pushed above them).  Innermost last.
+constexpr int kMaxHiddenFrames = 64;
+int hiddenFrames[kMaxHiddenFrames];
+int hiddenCount = 0;
+
+// The number of frames on L's call stack.
+int stackDepth(lua_State* L) {
+  lua_Debug ar;
+  int depth = 0;
+  while (lua_getstack(L, depth, &ar) != 0) ++depth;
+  return depth;
+}
+
+bool isHidden(int fromBottom) {
+  for (int i = 0; i < hiddenCount; ++i) {
+    if (hiddenFrames[i] == fromBottom) return true;
+  }
+  return false;
+}
 
 // The registry key of the message handler.
 char handlerKey;
@@ -49,21 +74,26 @@ int tracebackHandler(lua_State* L) {
 void captureTraceback(lua_State* L, int level) noexcept {
   pending.clear();
   try {
+    // The levels to show, oldest last; the main state's hidden frames go.
+    const bool main = L == mainState;
+    const int depth = stackDepth(L);
+    std::vector<int> shown;
+    for (int at = level; at < depth; ++at) {
+      if (!(main && isHidden(depth - 1 - at))) shown.push_back(at);
+    }
+    // Shortened as debug.traceback shortens: it counts from level 0, so
+    // the first part holds the levels below kLevelsFirst.
     std::string text = "stack traceback:";
-    lua_Debug ar;
-    bool firstPart = true;
-    while (lua_getstack(L, level++, &ar) != 0) {
-      if (level > kLevelsFirst && firstPart) {
-        // More than kLevelsLast levels still to come: skip to the last ones.
-        if (lua_getstack(L, level + kLevelsLast, &ar) == 0) {
-          --level;
-        } else {
-          text += "\n\t...";
-          while (lua_getstack(L, level + kLevelsLast, &ar) != 0) ++level;
-        }
-        firstPart = false;
+    const int count = static_cast<int>(shown.size());
+    const bool tooMany = level + count > kLevelsFirst + kLevelsLast + 1;
+    for (int i = 0; i < count; ++i) {
+      if (tooMany && i == kLevelsFirst - level) {
+        text += "\n\t...";
+        i = count - kLevelsLast - 1;
         continue;
       }
+      lua_Debug ar;
+      lua_getstack(L, shown[i], &ar);
       lua_getinfo(L, "Snl", &ar);
       appendLevel(&text, ar);
     }
@@ -76,12 +106,24 @@ void captureTraceback(lua_State* L, int level) noexcept {
 void pushTracebackHandler(lua_State* L) {
   lua_pushlightuserdata(L, &handlerKey);
   lua_rawget(L, LUA_REGISTRYINDEX);
-  if (!lua_isnil(L, -1)) return;
+  // A script can reach the registry: anything but the handler itself is
+  // replaced, so a tampered entry never becomes the message handler.
+  if (lua_tocfunction(L, -1) == tracebackHandler) return;
   lua_pop(L, 1);
   lua_pushcfunction(L, tracebackHandler);
   lua_pushlightuserdata(L, &handlerKey);
   lua_pushvalue(L, -2);
   lua_rawset(L, LUA_REGISTRYINDEX);
+}
+
+HiddenFrame::HiddenFrame(lua_State* L) noexcept {
+  if (L != mainState || hiddenCount == kMaxHiddenFrames) return;
+  hiddenFrames[hiddenCount++] = stackDepth(L) - 1;
+  marked_ = true;
+}
+
+HiddenFrame::~HiddenFrame() {
+  if (marked_) --hiddenCount;
 }
 
 std::string takePendingTraceback() noexcept {

@@ -29,6 +29,22 @@ void captureTraceback(lua_State* L, int level) noexcept;
 // kept in its registry, so pushing it allocates nothing.
 void pushTracebackHandler(lua_State* L);
 
+// Marks, for its lifetime, the C function running on the main state (level
+// 0) as the plug-in's own frame: tracebacks of the main state leave it
+// out, so they show only the script's frames and the host calls between
+// them.  Frames nest as deep as calls do; past kMaxHiddenFrames the extra
+// ones are simply shown.
+class HiddenFrame {
+ public:
+  explicit HiddenFrame(lua_State* L) noexcept;
+  ~HiddenFrame();
+  HiddenFrame(const HiddenFrame&) = delete;
+  HiddenFrame& operator=(const HiddenFrame&) = delete;
+
+ private:
+  bool marked_ = false;
+};
+
 // Hands over the pending traceback and empties the slot.
 std::string takePendingTraceback() noexcept;
 
