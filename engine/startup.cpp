@@ -8,6 +8,7 @@
 #include "engine/embedded_scripts.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
+#include "engine/time_limit.h"
 #include "library/ascii85.h"
 #include "library/base64.h"
 #include "library/pack.h"
@@ -166,6 +167,7 @@ int buildEnvironment(lua_State* L) {
   currentCoroutine = first;
 
   openLibraries(L, kFirstSet);
+  watchCoroutines(L);
 
   registerTimestampType(L);
   lua_pop(L, 1);

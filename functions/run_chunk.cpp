@@ -36,9 +36,9 @@ int16_t runLoadedChunk(const FMDataVect* parameters, uint32_t count, FMData* res
                        int16_t defaultCode) {
   lua_State* L = engine::mainState;
   if (!pushArguments(L, parameters, count, 1)) return failArguments();
-  engine::armTimeLimit(L);
   int status = 0;
   {
+    engine::TimedRun timed(L);
     engine::ProtectedRun run;
     status = lua_pcall(L, static_cast<int>(count - 1), LUA_MULTRET, 0);
   }
