@@ -12,11 +12,13 @@ namespace vesko {
 
 int16_t failLoad(lua_State* L, int status, bool fromFile) {
   setErrorFromLua(loadStatusCode(status, fromFile), L);
+  if (status == LUA_ERRMEM) engine::collectAfterMemoryError();
   return kFailed;
 }
 
 int16_t failRun(lua_State* L, int status) {
   setErrorFromLua(runStatusCode(status), L);
+  if (status == LUA_ERRMEM) engine::collectAfterMemoryError();
   return kFailed;
 }
 
