@@ -41,12 +41,12 @@ bool overrun = false;
 // The threads the open runs execute, outermost first: each run's own and
 // every coroutine resumed inside it.  A thread may appear more than once.
 std::vector<lua_State*>& runningThreads() {
-  static auto* threads = [] {
-    auto* list = new std::vector<lua_State*>();
-    list->reserve(256);
+  static std::vector<lua_State*> threads = [] {
+    std::vector<lua_State*> list;
+    list.reserve(256);
     return list;
   }();
-  return *threads;
+  return threads;
 }
 
 lua_CFunction baseXpcall = nullptr;

@@ -10,11 +10,11 @@
 
 namespace vesko {
 
-// Process-wide, never destroyed: a host thread may still call while the
-// library's static objects are being torn down.
+// One for the loaded library; it goes when the library is unloaded, after
+// which the host calls nothing in it.
 inline std::recursive_mutex& entryLock() {
-  static auto* lock = new std::recursive_mutex;
-  return *lock;
+  static std::recursive_mutex lock;
+  return lock;
 }
 
 }  // namespace vesko
