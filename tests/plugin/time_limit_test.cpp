@@ -182,9 +182,12 @@ TEST_F(RunawayTest, CoroutinesMadeWithoutAHookGetOne) {
     wrapped = coroutine.wrap(function() while true do end end)
     suspended = coroutine.create(function() coroutine.yield() while true do end end)
     coroutine.resume(suspended)
-    function resumeLater() coroutine.resume(created[3]) end)"),
+    function resumeLater() coroutine.resume(created[3]) end
+    function yieldThenLoop() coroutine.yield(1) while true do end end)"),
             "");
+  ASSERT_EQ(text("Vesko_CallFunction", {textValue("yieldThenLoop")}), "1");
   ASSERT_EQ(text("Vesko_Timeout", {numberValue(1), numberValue(100)}), "1");
+  expectStopped("Vesko_ResumeFunction", {}, "yieldThenLoop");
   expectStopped("coroutine.resume(created[1])");
   expectStopped("wrapped()");
   expectStopped("coroutine.resume(suspended)");
