@@ -10,6 +10,7 @@
 #include "engine/embedded_scripts.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
+#include "engine/time_limit.h"
 #include "library/ascii85.h"
 #include "library/base64.h"
 #include "library/pack.h"
@@ -170,6 +171,7 @@ int buildEnvironment(lua_State* L) {
   setAnchored(L, kCallTrampolineSlot);
 
   openLibraries(L, kFirstSet);
+  watchCoroutines(L);
 
   registerTimestampType(L);
   lua_pop(L, 1);

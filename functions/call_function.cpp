@@ -97,9 +97,9 @@ int16_t handleCallFunction(int16_t, const FMExprEnv* env, const FMDataVect* para
     const int handler = lua_gettop(L);
     lua_pushcfunction(L, resolveName);
     lua_pushlstring(L, name.data(), name.length);
-    engine::armTimeLimit(L);
     int lookup = 0;
     {
+      engine::TimedRun timed(L);  // an __index metamethod may loop
       engine::ProtectedRun run;
       lookup = lua_pcall(L, 1, 2, handler);
     }

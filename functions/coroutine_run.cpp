@@ -21,7 +21,7 @@ bool moveCall(lua_State* L, lua_State* co, int n) {
 }
 
 int resumeCoroutine(lua_State* co, int nargs) {
-  engine::armTimeLimit(co);
+  engine::TimedRun timed(co);
   engine::ProtectedRun run;
   return lua_resume(co, nargs);
 }

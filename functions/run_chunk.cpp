@@ -13,6 +13,7 @@ namespace vesko {
 
 int16_t failLoad(lua_State* L, int status, bool fromFile) {
   setErrorFromLua(loadStatusCode(status, fromFile), L);
+  if (status == LUA_ERRMEM) engine::collectAfterMemoryError();
   return kFailed;
 }
 
@@ -20,6 +21,7 @@ int16_t failRun(lua_State* L, int status) {
   setErrorFromLua(runStatusCode(status), L);
   std::string traceback = engine::takePendingTraceback();
   if (status == LUA_ERRRUN) setErrorTraceback(std::move(traceback));
+  if (status == LUA_ERRMEM) engine::collectAfterMemoryError();
   return kFailed;
 }
 
@@ -43,9 +45,9 @@ int16_t runLoadedChunk(const FMDataVect* parameters, uint32_t count, FMData* res
   // reads the results (from position 1) or the error value (on top).
   engine::pushTracebackHandler(L);
   lua_insert(L, 1);
-  engine::armTimeLimit(L);
   int status = 0;
   {
+    engine::TimedRun timed(L);
     engine::ProtectedRun run;
     status = lua_pcall(L, static_cast<int>(count - 1), LUA_MULTRET, 1);
   }

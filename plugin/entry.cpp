@@ -8,6 +8,7 @@
 #include "engine/error_record.h"
 #include "engine/process_locale.h"
 #include "api/fm_api.h"
+#include "plugin/entry_lock.h"
 #include "plugin/registration.h"
 #include "plugin/string_table.h"
 
@@ -85,6 +86,7 @@ void answerString(FMCallRecord* record) {
 extern "C" __attribute__((visibility("default"))) void FMExternCallProc(FMCallRecord* record) {
   using namespace vesko;
   if (record == nullptr) return;
+  const std::lock_guard<std::recursive_mutex> entry(entryLock());
   engine::callRecord = record;
   try {
     // Start-up scripts and the finalizers shutdown runs are script code too.

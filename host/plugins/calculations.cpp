@@ -1,6 +1,7 @@
 // The stack of running calculations and the current-environment callback.
 #include "host/plugins/calculations.h"
 
+#include <atomic>
 #include <vector>
 
 #include "host/objects/host_errors.h"
@@ -9,8 +10,9 @@
 namespace vesko_host {
 namespace {
 
-std::vector<uint64_t> running;  // innermost last
-uint64_t lastId = 0;
+// Each host thread evaluates calculations of its own.
+thread_local std::vector<uint64_t> running;  // innermost last
+std::atomic<uint64_t> lastId = 0;
 
 }  // namespace
 
