@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/allocator.h"
+#include "engine/chunk_cache.h"
 #include "engine/embedded_scripts.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
@@ -212,6 +213,7 @@ bool start() {
 
 void shutdown() {
   if (mainState == nullptr) return;
+  clearChunkCache();
   lua_close(mainState);
   mainState = nullptr;
   currentCoroutine = nullptr;
