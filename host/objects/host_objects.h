@@ -174,6 +174,20 @@ struct LentView {
   std::size_t index = 0;
 };
 
+// Handles of objects (not views) lately found good, by kind and a few
+// bits of the address.  A handle found here is good without a registry
+// probe: an address leaves this cache when its object leaves the registry
+// or is marked deleted (forgetObject, noteDeleted).
+inline constexpr std::size_t kRecentHandleSlots = 64;
+extern const void* recentHandles[kObjectKindCount][kRecentHandleSlots];
+inline const void*& recentHandle(const void* handle, ObjectKind kind) {
+  const auto address = reinterpret_cast<uintptr_t>(handle);
+  return recentHandles[static_cast<int>(kind)][(address >> 4) % kRecentHandleSlots];
+}
+inline bool isRecentHandle(const void* handle, ObjectKind kind) {
+  return handle != nullptr && recentHandle(handle, kind) == handle;
+}
+
 // Answers the object behind a handle passed to `operation`, or nullptr after
 // recording the misuse and setting the error record's code to 2.  The
 // handle of a view is answered as it is and must not be read through:
@@ -182,6 +196,7 @@ const void* lookUpObject(const void* handle, ObjectKind kind, const char* operat
                          FMErrorRecord* e, LentView* view = nullptr);
 template <typename T>
 T* useHandle(const T* handle, const char* operation, FMErrorRecord* e) {
+  if (isRecentHandle(handle, kindOf(handle))) return const_cast<T*>(handle);
   return const_cast<T*>(static_cast<const T*>(lookUpObject(handle, kindOf(handle), operation, e)));
 }
 // Texts and data vectors may be views: for one of those these answer an
@@ -205,9 +220,19 @@ bool checkPointer(const void* pointer, const char* what, const char* operation, 
 // Records a misuse: printed to standard error, kept for takeViolations().
 void recordViolation(std::string message);
 
+// Operations counted so far, and the number of the one that is to fail
+// (0 for none).
+extern uint64_t operationsBegun;
+extern uint64_t faultDue;
+// Fails the operation now beginning with the injected fault's code.
+bool injectFault(FMErrorRecord* e);
 // Counts an FM_ operation and applies an injected fault; false means the
 // operation must not run (the code is already set).
-bool beginOperation(FMErrorRecord* e);
+inline bool beginOperation(FMErrorRecord* e) {
+  if (++operationsBegun != faultDue) [[likely]]
+    return true;
+  return injectFault(e);
+}
 // Counts a delete.  A delete never fails: no owner could do anything about
 // it but leak, so a fault due on a delete strikes the next operation.
 void beginDelete();

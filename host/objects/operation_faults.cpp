@@ -3,27 +3,23 @@
 #include "host/substitute_host.h"
 
 namespace vesko_host {
+
+uint64_t operationsBegun = 0;
+uint64_t faultDue = 0;
+
 namespace {
-
-uint64_t operations = 0;
-uint64_t faultAt = 0;  // the number of the operation that fails; 0 for none
 int faultCode = 0;
-
 }  // namespace
 
-bool beginOperation(FMErrorRecord* e) {
-  ++operations;
-  if (faultAt != 0 && operations == faultAt) {
-    faultAt = 0;
-    setErrorCode(e, faultCode);
-    return false;
-  }
-  return true;
+bool injectFault(FMErrorRecord* e) {
+  faultDue = 0;
+  setErrorCode(e, faultCode);
+  return false;
 }
 
 void beginDelete() {
-  ++operations;
-  if (faultAt == operations) ++faultAt;
+  ++operationsBegun;
+  if (faultDue == operationsBegun) ++faultDue;
 }
 
 void setErrorCode(FMErrorRecord* e, int code) {
@@ -31,12 +27,12 @@ void setErrorCode(FMErrorRecord* e, int code) {
 }
 
 void failOperation(std::uint64_t n, int code) {
-  faultAt = n == 0 ? 0 : operations + n;
+  faultDue = n == 0 ? 0 : operationsBegun + n;
   faultCode = code;
 }
 
 std::uint64_t operationCount() {
-  return operations;
+  return operationsBegun;
 }
 
 }  // namespace vesko_host
