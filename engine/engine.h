@@ -17,10 +17,10 @@ namespace vesko::engine {
 extern lua_State* mainState;
 
 // The thread Vesko_CallFunction runs its function on and Vesko_ResumeFunction
-// continues.  It stays reachable through a registry reference for as long as
-// it is current, so clearing the main stack never releases it.
+// continues.  The anchor thread keeps it (engine/anchors.h) for as long as
+// it is current: neither clearing the main stack nor a script rewriting
+// the registry releases it.
 extern lua_State* currentCoroutine;
-extern int currentCoroutineRef;
 
 // 1 while the current coroutine is suspended in a yield reported to the host.
 extern int activeFunction;
@@ -56,9 +56,9 @@ bool start();
 // Closes the interpreter (running the finalizers of what it still holds).
 void shutdown();
 
-// Makes `thread` (on top of the main stack) the current coroutine and pops
-// it; the previous one is released.
-void replaceCurrentCoroutine();
+// [-1, +0] Makes the thread on top of L's stack the current coroutine and
+// pops it; the previous one is released.  Allocates nothing.
+void setCurrentCoroutine(lua_State* L);
 
 }  // namespace vesko::engine
 

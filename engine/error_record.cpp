@@ -1,5 +1,6 @@
 #include "engine/error_record.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -78,12 +79,17 @@ void setError(std::string_view newCode, std::string_view newMessage) {
 }
 
 void setErrorFromLua(std::string_view newCode, lua_State* L) {
+  // Converting a number through the interpreter would make a string, and a
+  // collection step then could run a finalizer; the number is formatted
+  // here, in the interpreter's own number format, instead.
   const int type = lua_type(L, -1);
-  if (type == LUA_TSTRING || type == LUA_TNUMBER) {
-    lua_pushvalue(L, -1);  // converting a number in place would change the value
+  if (type == LUA_TSTRING) {
     const char* text = lua_tostring(L, -1);
     assign(newCode, std::string_view(text, std::strlen(text)), host::kUtf8);
-    lua_pop(L, 1);
+  } else if (type == LUA_TNUMBER) {
+    char text[LUAI_MAXNUMBER2STR];
+    std::snprintf(text, sizeof text, LUA_NUMBER_FMT, lua_tonumber(L, -1));
+    assign(newCode, text, host::kUtf8);
   } else {
     assign(newCode, std::string("(error object is a ") + lua_typename(L, type) + " value)",
            host::kUtf8);

@@ -36,7 +36,7 @@ inline void clearError() {
 // Sets `code` with the text form of the error value on top of L's stack as
 // UTF-8: strings and numbers as the interpreter prints them (up to a NUL),
 // anything else as "(error object is a X value)".  The value stays on the
-// stack.
+// stack; no Lua code runs and the interpreter allocates nothing.
 void setErrorFromLua(std::string_view code, lua_State* L);
 
 }  // namespace vesko

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "engine/allocator.h"
+#include "engine/anchors.h"
+#include "engine/call_trampoline.h"
 #include "engine/chunk_cache.h"
 #include "engine/embedded_scripts.h"
 #include "engine/engine.h"
@@ -30,7 +32,6 @@ namespace vesko::engine {
 
 lua_State* mainState = nullptr;
 lua_State* currentCoroutine = nullptr;
-int currentCoroutineRef = LUA_NOREF;
 int activeFunction = 0;
 const FMExprEnv* savedEnvironment = nullptr;
 FMCallRecord* callRecord = nullptr;
@@ -162,9 +163,12 @@ const Module kSocketModulesAfterCollection[] = {
 // Steps that run Lua code, inside one protected call so that any error
 // they raise ends start-up instead of the process.
 int buildEnvironment(lua_State* L) {
+  prepareAnchors(L, static_cast<lua_State*>(lua_touserdata(L, 1)));
   lua_State* first = lua_newthread(L);
-  currentCoroutineRef = luaL_ref(L, LUA_REGISTRYINDEX);
+  setAnchored(L, kCurrentCoroutineSlot);
   currentCoroutine = first;
+  pushCallTrampoline(L);
+  setAnchored(L, kCallTrampolineSlot);
 
   openLibraries(L, kFirstSet);
 
@@ -197,13 +201,23 @@ bool start() {
   lua_State* L = newInterpreter();
   if (L == nullptr) return false;
   lua_atpanic(L, panic);
-  if (lua_cpcall(L, buildEnvironment, nullptr) != 0) {
+  // The anchor thread takes the bottom slot of the main stack, below every
+  // frame, where no script reaches and no handler clears.  A fresh state
+  // has no finalizers; only running out of memory can fail here.
+  lua_State* thread = nullptr;
+  try {
+    thread = lua_newthread(L);
+  } catch (const std::exception&) {
     lua_close(L);
-    currentCoroutine = nullptr;
-    currentCoroutineRef = LUA_NOREF;
     return false;
   }
-  lua_settop(L, 0);
+  if (lua_cpcall(L, buildEnvironment, thread) != 0) {
+    lua_close(L);
+    anchors = nullptr;
+    currentCoroutine = nullptr;
+    return false;
+  }
+  lua_settop(L, 1);
   mainState = L;
   // A function suspended in the previous interpreter is gone with it.
   activeFunction = 0;
@@ -216,16 +230,14 @@ void shutdown() {
   clearChunkCache();
   lua_close(mainState);
   mainState = nullptr;
+  anchors = nullptr;
   currentCoroutine = nullptr;
-  currentCoroutineRef = LUA_NOREF;
   savedEnvironment = nullptr;
 }
 
-void replaceCurrentCoroutine() {
-  lua_State* L = mainState;
+void setCurrentCoroutine(lua_State* L) {
   lua_State* thread = lua_tothread(L, -1);
-  luaL_unref(L, LUA_REGISTRYINDEX, currentCoroutineRef);
-  currentCoroutineRef = luaL_ref(L, LUA_REGISTRYINDEX);
+  setAnchored(L, kCurrentCoroutineSlot);
   currentCoroutine = thread;
 }
 

@@ -1,6 +1,7 @@
 #include "functions/coroutine_run.h"
 
 #include "engine/allocator.h"
+#include "engine/anchors.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
 #include "engine/time_limit.h"
@@ -9,31 +10,16 @@
 
 namespace vesko {
 
-namespace {
-
-// Holds a registry reference to a thread for as long as it lives.
-class ThreadHold {
- public:
-  explicit ThreadHold(lua_State* co) {
-    lua_State* L = engine::mainState;
-    lua_pushthread(co);
-    lua_xmove(co, L, 1);
-    ref_ = luaL_ref(L, LUA_REGISTRYINDEX);
-  }
-  ~ThreadHold() {
-    if (engine::mainState != nullptr) luaL_unref(engine::mainState, LUA_REGISTRYINDEX, ref_);
-  }
-  ThreadHold(const ThreadHold&) = delete;
-  ThreadHold& operator=(const ThreadHold&) = delete;
-
- private:
-  int ref_;
-};
-
-}  // namespace
+bool moveCall(lua_State* L, lua_State* co, int n) {
+  // Growing co's stack outside a protected call on it: only running out of
+  // the process's memory fails, which the panic handler turns into a host
+  // failure.
+  if (!lua_checkstack(co, n + 1)) return false;
+  lua_xmove(L, co, n + 1);
+  return true;
+}
 
 int resumeCoroutine(lua_State* co, int nargs) {
-  ThreadHold hold(co);
   engine::armTimeLimit(co);
   engine::ProtectedRun run;
   return lua_resume(co, nargs);
@@ -44,29 +30,36 @@ bool isRunning(lua_State* co) {
   return lua_status(co) == 0 && lua_getstack(co, 0, &frame) != 0;
 }
 
-int16_t finishResume(lua_State* co, int status, const FMDataVect* parameters, FMData* result,
-                     StringRule returned, StringRule yielded) {
-  if (status == 0) {
-    settleCurrent(co, 0);
-    clearError();  // a nested call may have written the record meanwhile
-    if (lua_gettop(co) == 0) return 0;
-    return storeValue(co, 1, result, parameters, returned, 0);
+int16_t finishResume(lua_State* L, int holdSlot, int status, const FMDataVect* parameters,
+                     FMData* result, StringRule returned, StringRule yielded) {
+  lua_State* co = lua_tothread(engine::anchors, holdSlot);
+  if (status == 0 || status == LUA_YIELD) {
+    // Only the first value counts; the others are dropped now rather than
+    // when the function is resumed.
+    const bool any = lua_gettop(co) > 0;
+    if (any) {
+      lua_settop(co, 1);
+      lua_xmove(co, L, 1);
+    }
+    if (status == 0) {
+      settleCurrent(L, holdSlot, 0);
+      clearError();  // a nested call may have written the record meanwhile
+    } else {
+      settleCurrent(L, holdSlot, 1);
+      setError("3200", "Coroutine yielded.");
+    }
+    if (!any) return 0;
+    return storeValue(L, lua_gettop(L), result, parameters, status == 0 ? returned : yielded, 0);
   }
-  if (status == LUA_YIELD) {
-    settleCurrent(co, 1);
-    setError("3200", "Coroutine yielded.");
-    if (lua_gettop(co) == 0) return 0;
-    return storeValue(co, 1, result, parameters, yielded, 0);
-  }
-  settleCurrent(co, 0);
-  return failRun(co, status);
+  lua_xmove(co, L, 1);
+  settleCurrent(L, holdSlot, 0);
+  return failRun(L, status);
 }
 
-void settleCurrent(lua_State* co, int active) {
-  if (engine::currentCoroutine != co) {
-    lua_pushthread(co);
-    lua_xmove(co, engine::mainState, 1);
-    engine::replaceCurrentCoroutine();
+void settleCurrent(lua_State* L, int holdSlot, int active) {
+  if (engine::currentCoroutine != lua_tothread(engine::anchors, holdSlot)) {
+    engine::pushAnchored(L, holdSlot);
+    engine::setCurrentCoroutine(L);
   }
   engine::activeFunction = active;
 }

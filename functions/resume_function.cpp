@@ -6,6 +6,8 @@
 #include "functions/coroutine_run.h"
 #include "functions/external_functions.h"
 #include "functions/guard.h"
+#include "functions/protected_steps.h"
+#include "engine/anchors.h"
 #include "functions/run_chunk.h"
 #include "lua.hpp"
 #include "plugin/host_interface.h"
@@ -14,24 +16,35 @@ namespace vesko {
 
 int16_t handleResumeFunction(int16_t, const FMExprEnv* env, const FMDataVect* parameters,
                              FMData* result) noexcept {
-  return guarded([&]() -> int16_t {
+  return guardedSteps([&](lua_State* L) -> int16_t {
     clearError();
     engine::EnvironmentScope scope(env);
     const uint32_t count = host::vectSize(parameters);
-    if (engine::mainState == nullptr || engine::activeFunction == 0) {
+    if (L == nullptr || engine::activeFunction == 0) {
       setError("3250", "Cannot resume. No function is active.");
       return kFailed;
     }
     lua_State* co = engine::currentCoroutine;
-    if (isRunning(co)) {
+    if (engine::isHeld(co) || isRunning(co)) {
       setError("3020", "Cannot resume the function that is running.");
       return kFailed;
     }
-    if (!pushArguments(co, parameters, count, 0)) return failArguments();
-    const int status = resumeCoroutine(co, static_cast<int>(count));
+    // From here every failure ends the function (flag 0).
+    SettlesOrClearsFlag flag;
+    engine::pushAnchored(L, engine::kCurrentCoroutineSlot);
+    engine::CoroutineHold hold(L);
+    if (!hold.held()) {
+      luaL_error(L, "Calls nested too deeply.");
+      return kFailed;
+    }
+    if (!pushArguments(L, parameters, count, 0)) return failArguments();
+    const int nargs = lua_gettop(L);
+    if (nargs > 0 && !moveCall(L, co, nargs - 1)) return failArguments();
+    const int status = resumeCoroutine(co, nargs);
+    flag.settled();
     // A returned string is cut to its well-formed prefix; a yielded one is
     // handed over whole.
-    return finishResume(co, status, parameters, result, StringRule::kWellFormedPrefix,
+    return finishResume(L, hold.slot(), status, parameters, result, StringRule::kWellFormedPrefix,
                         StringRule::kWhole);
   });
 }

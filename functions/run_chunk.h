@@ -11,10 +11,9 @@ struct lua_State;
 
 namespace vesko {
 
-// How every function that runs on the main state begins: resets the error
-// record and clears the main stack, dropping the results or error value the
-// previous run left there (the current coroutine is held by the registry,
-// not by this stack).  Answers the interpreter, or null when none runs.
+// How every function that runs on the main state begins, inside its
+// protected steps: resets the error record and clears the steps' frame of
+// the main stack.  Answers the interpreter, or null when none runs.
 lua_State* beginMainRun();
 
 // With the chunk at position 1 of the main stack: pushes parameters 1 to

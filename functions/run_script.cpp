@@ -6,6 +6,7 @@
 #include "functions/conversion.h"
 #include "functions/external_functions.h"
 #include "functions/guard.h"
+#include "functions/protected_steps.h"
 #include "functions/run_chunk.h"
 #include "lua.hpp"
 #include "plugin/host_interface.h"
@@ -14,7 +15,7 @@ namespace vesko {
 
 int16_t handleRunScript(int16_t, const FMExprEnv* env, const FMDataVect* parameters,
                         FMData* result) noexcept {
-  return guarded([&]() -> int16_t {
+  return guardedSteps([&](lua_State*) -> int16_t {
     lua_State* L = beginMainRun();
     if (L == nullptr) return kFailed;
     const uint32_t count = host::vectSize(parameters);

@@ -30,6 +30,16 @@ std::size_t bufferSize(uint32_t units) {
   return 4 * static_cast<std::size_t>(units) + 1;
 }
 
+// [-0, +0] Raises unless an external function is running.  Outside one
+// (a finalizer at shutdown, or one that a collection between calls runs)
+// the host has no calculation environment to lend, and must never be
+// handed a null one.
+void checkInsideCall(lua_State* L, const char* function) {
+  if (engine::savedEnvironment == nullptr) {
+    luaL_error(L, "%s can only be called while an external function runs.", function);
+  }
+}
+
 }  // namespace
 
 int evaluateExpression(lua_State* L) {
@@ -39,6 +49,7 @@ int evaluateExpression(lua_State* L) {
     lua_pushliteral(L, "");
     return 1;
   }
+  checkInsideCall(L, "vesko.Evaluate()");
   int16_t error = 0;
   host::Data answer;
   try {
@@ -133,6 +144,7 @@ void pushRows(lua_State* L, const FMRowVect* rows) {
 
 int executeSql(lua_State* L) {
   const char* query = luaL_checkstring(L, 1);
+  checkInsideCall(L, "vesko.ExecuteSQL()");
   int16_t error = 0;
   host::RowVect rows;
   try {

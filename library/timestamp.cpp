@@ -3,17 +3,31 @@
 #include <cmath>
 #include <ctime>
 
+#include "engine/anchors.h"
 #include "lua.hpp"
 
 namespace vesko {
 
 namespace {
 
+// [-0, +1] The timestamp metatable.  The one made at registration is kept
+// out of scripts' reach, so a script that replaces the registry entry
+// cannot make the plug-in set a number as a metatable.
+void pushMetatable(lua_State* L) {
+  if (engine::anchors != nullptr) {
+    engine::pushAnchored(L, engine::kTimestampMetatableSlot);
+  } else {
+    luaL_getmetatable(L, kTimestampType);
+  }
+}
+
 // [-0, +0] The payload of argument `arg`; raises the standard argument
 // error naming "userdata", then "vesko.timestamp", when it is not one.
 double* checkTimestamp(lua_State* L, int arg) {
   if (lua_type(L, arg) != LUA_TUSERDATA) luaL_typerror(L, arg, "userdata");
-  return static_cast<double*>(luaL_checkudata(L, arg, kTimestampType));
+  double* payload = toTimestamp(L, arg);
+  if (payload == nullptr) luaL_typerror(L, arg, kTimestampType);
+  return payload;
 }
 
 // [-0, +1] vesko.timestamp.new([seconds])
@@ -76,6 +90,10 @@ const luaL_Reg kMethods[] = {
 void registerTimestampType(lua_State* L) {
   luaL_register(L, kTimestampType, kMethods);
   luaL_newmetatable(L, kTimestampType);
+  if (engine::anchors != nullptr) {
+    lua_pushvalue(L, -1);
+    engine::setAnchored(L, engine::kTimestampMetatableSlot);
+  }
   lua_pushcfunction(L, timestampCollect);
   lua_setfield(L, -2, "__gc");
   lua_pushcfunction(L, timestampToString);
@@ -88,20 +106,27 @@ void registerTimestampType(lua_State* L) {
 
 double* newTimestamp(lua_State* L) {
   auto* payload = static_cast<double*>(lua_newuserdata(L, sizeof(double)));
-  luaL_getmetatable(L, kTimestampType);
-  lua_setmetatable(L, -2);
+  pushMetatable(L);
+  if (lua_istable(L, -1)) {
+    lua_setmetatable(L, -2);
+  } else {
+    lua_pop(L, 1);  // a registry entry a script replaced: no metatable
+  }
   return payload;
 }
 
 double* toTimestamp(lua_State* L, int index) {
-  void* block = lua_touserdata(L, index);
-  if (block == nullptr || lua_islightuserdata(L, index) || !lua_getmetatable(L, index)) {
+  // The debug library can give any userdata this metatable, a zero-size
+  // one included, so the block's size is part of the identity.  Neither
+  // check runs Lua code or allocates.
+  if (lua_type(L, index) != LUA_TUSERDATA || lua_objlen(L, index) != sizeof(double) ||
+      !lua_getmetatable(L, index)) {
     return nullptr;
   }
-  luaL_getmetatable(L, kTimestampType);
+  pushMetatable(L);
   const bool same = lua_rawequal(L, -1, -2) != 0;
   lua_pop(L, 2);
-  return same ? static_cast<double*>(block) : nullptr;
+  return same ? static_cast<double*>(lua_touserdata(L, index)) : nullptr;
 }
 
 }  // namespace vesko

@@ -18,8 +18,10 @@ void registerTimestampType(lua_State* L);
 // before the value can be observed.
 double* newTimestamp(lua_State* L);
 
-// The payload of the timestamp at `index`, or null when the value there is
-// not a timestamp.  Never raises.
+// [-0, +0] The payload of the timestamp at `index`, or null when the value
+// there is not a full userdata of a double's size with the timestamp
+// metatable.  Never raises, runs no Lua code and allocates nothing; L has
+// room for two values.
 double* toTimestamp(lua_State* L, int index);
 
 }  // namespace vesko

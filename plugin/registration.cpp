@@ -59,41 +59,56 @@ bool registerOne(const Function& function) {
                                 function.handler) == 0;
 }
 
-void unregisterOne(const FMQuadChar* id, int16_t number) noexcept {
-  try {
-    host::unregisterFunction(id, number);
-  } catch (const std::exception&) {
-    // Withdrawing is best effort; the host drops what it still holds.
+// Functions the host holds for us: bit n for function number n.  Set when
+// a registration succeeds, cleared when a withdrawal does, so that what a
+// failed shutdown left registered is withdrawn before the next enable.
+unsigned registeredMask = 0;
+
+// Answers whether the host no longer holds the function.  A host failure
+// (making the identifier or withdrawing) gets one more try.
+bool unregisterOne(int16_t number) noexcept {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      host::QuadChar id = host::newQuadChar(kPluginId);
+      host::unregisterFunction(id.get(), number);
+      registeredMask &= ~(1u << number);
+      return true;
+    } catch (const std::exception&) {
+      // Withdrawing is best effort; the next enable tries again.
+    }
+  }
+  return false;
+}
+
+// Withdraws, in descending order, the functions numbered `highest` to 1
+// that the host may still hold.
+void unregisterDown(int highest) noexcept {
+  for (int n = highest; n >= 1; --n) {
+    if ((registeredMask & (1u << n)) != 0) unregisterOne(static_cast<int16_t>(n));
   }
 }
 
 }  // namespace
 
 bool registerFunctions() {
+  unregisterDown(static_cast<int>(std::size(kFunctions)));
   int registered = 0;
   try {
     for (const Function& function : kFunctions) {
       if (!registerOne(function)) break;
+      registeredMask |= 1u << function.number;
       ++registered;
     }
   } catch (const std::exception&) {
     // A host failure while registering is a failed registration.
   }
   if (registered == static_cast<int>(std::size(kFunctions))) return true;
-  try {
-    host::QuadChar id = host::newQuadChar(kPluginId);
-    for (int n = registered; n >= 1; --n) unregisterOne(id.get(), static_cast<int16_t>(n));
-  } catch (const std::exception&) {
-  }
+  unregisterDown(registered);
   return false;
 }
 
 void unregisterFunctions() noexcept {
-  try {
-    host::QuadChar id = host::newQuadChar(kPluginId);
-    for (int16_t n = 7; n >= 1; --n) unregisterOne(id.get(), n);
-  } catch (const std::exception&) {
-  }
+  unregisterDown(static_cast<int>(std::size(kFunctions)));
 }
 
 }  // namespace vesko

@@ -1,0 +1,54 @@
+#include "functions/protected_steps.h"
+
+#include <exception>
+
+#include "engine/engine.h"
+#include "engine/error_record.h"
+#include "functions/conversion.h"
+#include "lua.hpp"
+
+namespace vesko {
+
+namespace {
+
+struct Steps {
+  StepsFunction function;
+  void* context;
+  int16_t answer = kFailed;
+  std::exception_ptr hostFailure;
+};
+
+// [-1, +0] The protected call's function: the one argument is the Steps.
+// Only the host's failures are caught here; the interpreter's own
+// unwinding passes on to the protected call.
+int runSteps(lua_State* L) {
+  auto* steps = static_cast<Steps*>(lua_touserdata(L, 1));
+  lua_settop(L, 0);
+  try {
+    steps->answer = steps->function(steps->context, L);
+  } catch (const std::exception&) {
+    steps->hostFailure = std::current_exception();
+  }
+  return 0;
+}
+
+}  // namespace
+
+int16_t runProtectedSteps(StepsFunction function, void* context) {
+  lua_State* L = engine::mainState;
+  if (L == nullptr) return function(context, nullptr);
+  Steps steps{function, context, kFailed, nullptr};
+  const int top = lua_gettop(L);
+  const int status = lua_cpcall(L, runSteps, &steps);
+  if (steps.hostFailure) {
+    lua_settop(L, top);
+    std::rethrow_exception(steps.hostFailure);
+  }
+  if (status == 0) return steps.answer;
+  // The error value is on top; recording it neither allocates nor runs Lua.
+  setErrorFromLua(runStatusCode(status), L);
+  lua_settop(L, top);
+  return kFailed;
+}
+
+}  // namespace vesko
