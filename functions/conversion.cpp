@@ -30,6 +30,18 @@ ArgumentText readArgumentText(const FMDataVect* parameters, uint32_t index) noex
 
 namespace {
 
+// The one host number that number results and timestamp conversions go
+// through, made on first use and deleted at shutdown rather than made and
+// deleted per value.  It only ever holds a value between two host
+// operations, with no Lua code between them, so nested calls can share it.
+// Its precision is always 16: nothing sets another.
+FMFixPt* workingNumberObject = nullptr;
+
+FMFixPt* workingNumber() {
+  if (workingNumberObject == nullptr) workingNumberObject = host::newFixPt().release();
+  return workingNumberObject;
+}
+
 // [-0, +1]
 void pushArgument(lua_State* L, const FMDataVect* parameters, uint32_t index) {
   switch (host::dataKind(host::vectAt(parameters, index))) {
@@ -44,9 +56,9 @@ void pushArgument(lua_State* L, const FMDataVect* parameters, uint32_t index) {
     case FM_KIND_DATE:
     case FM_KIND_TIME:
     case FM_KIND_TIMESTAMP: {
-      host::FixPt seconds = host::newFixPt();
-      host::dateTimeSeconds(host::vectAtAsTimeStamp(parameters, index), seconds.get());
-      *newTimestamp(L) = host::fixPtAsFloat(seconds.get()) - kTimestampEpochOffset;
+      FMFixPt* seconds = workingNumber();
+      host::dateTimeSeconds(host::vectAtAsTimeStamp(parameters, index), seconds);
+      *newTimestamp(L) = host::fixPtAsFloat(seconds) - kTimestampEpochOffset;
       break;
     }
     default:
@@ -55,6 +67,11 @@ void pushArgument(lua_State* L, const FMDataVect* parameters, uint32_t index) {
 }
 
 }  // namespace
+
+void releaseWorkingNumber() noexcept {
+  if (workingNumberObject != nullptr) host::deleteObject(workingNumberObject);
+  workingNumberObject = nullptr;
+}
 
 bool pushArguments(lua_State* L, const FMDataVect* parameters, uint32_t count, uint32_t first) {
   if (count <= first) return true;
@@ -76,16 +93,16 @@ int16_t storeValue(lua_State* L, int index, FMData* result, const FMDataVect* pa
                    StringRule rule, int16_t defaultCode) {
   switch (lua_type(L, index)) {
     case LUA_TBOOLEAN: {
-      host::FixPt number = host::newFixPt();
-      host::fixPtAssignInt(number.get(), lua_toboolean(L, index) ? 1 : 0);
-      host::dataSetNumber(result, number.get(), FM_KIND_NUMBER);
+      FMFixPt* number = workingNumber();
+      host::fixPtAssignInt(number, lua_toboolean(L, index) ? 1 : 0);
+      host::dataSetNumber(result, number, FM_KIND_NUMBER);
       return defaultCode;
     }
     case LUA_TNUMBER: {
-      host::FixPt number = host::newFixPt();
-      host::fixPtAssignDouble(number.get(), lua_tonumber(L, index));
-      host::fixPtSetPrecision(number.get(), 16);
-      host::dataSetNumber(result, number.get(), FM_KIND_NUMBER);
+      FMFixPt* number = workingNumber();
+      host::fixPtAssignDouble(number, lua_tonumber(L, index));
+      host::fixPtSetPrecision(number, 16);
+      host::dataSetNumber(result, number, FM_KIND_NUMBER);
       return defaultCode;
     }
     case LUA_TSTRING: {
@@ -107,10 +124,10 @@ int16_t storeValue(lua_State* L, int index, FMData* result, const FMDataVect* pa
     case LUA_TUSERDATA: {
       const double* payload = toTimestamp(L, index);
       if (payload == nullptr) return defaultCode;
-      host::FixPt seconds = host::newFixPt();
-      host::fixPtAssignDouble(seconds.get(), *payload + kTimestampEpochOffset);
+      FMFixPt* seconds = workingNumber();
+      host::fixPtAssignDouble(seconds, *payload + kTimestampEpochOffset);
       host::DateTime when = host::newDateTime();
-      host::dateTimeSetSeconds(when.get(), seconds.get());
+      host::dateTimeSetSeconds(when.get(), seconds);
       host::dataSetTimeStamp(result, when.get(), FM_KIND_TIMESTAMP);
       return defaultCode;
     }

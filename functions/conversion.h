@@ -31,6 +31,10 @@ struct ArgumentText {
 // operation fails the answer is the empty text.
 ArgumentText readArgumentText(const FMDataVect* parameters, uint32_t index) noexcept;
 
+// Deletes the host number that conversions share (made on first use);
+// called at shutdown and unload.
+void releaseWorkingNumber() noexcept;
+
 // [-0, +(count - first)] Pushes parameters first .. count - 1, one value
 // each: numbers as numbers, texts as strings, dates, times and timestamps
 // as timestamps, anything else as nil.  Answers false, pushing nothing,
