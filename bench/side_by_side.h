@@ -1,5 +1,6 @@
 // Timing ways of doing the same work in one run, alternately, so that the
 // ratio of their totals does not depend on what else the machine does.
+// Times are the thread's processor time.
 // Every benchmark also reports each ratio with its target on a line of its
 // own, printed after the benchmark's table.
 #ifndef VESKO_BENCH_SIDE_BY_SIDE_H
@@ -8,18 +9,26 @@
 #include <benchmark/benchmark.h>
 
 #include <array>
-#include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace vesko_bench {
 
+inline double threadSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// The processor time `work` takes on this thread: on a machine shared with
+// other work, wall-clock time would count the time others run.
 template <typename Work>
 double secondsOf(Work&& work) {
-  const auto start = std::chrono::steady_clock::now();
+  const double start = threadSeconds();
   work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return threadSeconds() - start;
 }
 
 // Runs each of `ways` once per iteration, in turn (each returns the seconds
