@@ -23,7 +23,8 @@ enum AnchorSlot {
   kCurrentCoroutineSlot = 1,
   kTimestampMetatableSlot = 2,
   kCallTrampolineSlot = 3,
-  kFirstHoldSlot = 4,
+  kProtectedStepsSlot = 4,  // made on first use (functions/protected_steps.cpp)
+  kFirstHoldSlot = 5,
 };
 
 // Coroutines held at once: deeper nesting than the interpreter allows for

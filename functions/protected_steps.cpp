@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "engine/anchors.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
 #include "functions/conversion.h"
@@ -39,7 +40,17 @@ int16_t runProtectedSteps(StepsFunction function, void* context) {
   if (L == nullptr) return function(context, nullptr);
   Steps steps{function, context, kFailed, nullptr};
   const int top = lua_gettop(L);
-  const int status = lua_cpcall(L, runSteps, &steps);
+  // The C function is made once and kept: lua_cpcall would make a new
+  // closure on every call.
+  engine::pushAnchored(L, engine::kProtectedStepsSlot);
+  if (lua_isnil(L, -1)) {
+    lua_pop(L, 1);
+    lua_pushcfunction(L, runSteps);
+    lua_pushvalue(L, -1);
+    engine::setAnchored(L, engine::kProtectedStepsSlot);
+  }
+  lua_pushlightuserdata(L, &steps);
+  const int status = lua_pcall(L, 1, 0, 0);
   if (steps.hostFailure) {
     lua_settop(L, top);
     std::rethrow_exception(steps.hostFailure);
