@@ -194,8 +194,10 @@ int loadScript(lua_State* L, std::string_view text, ChunkLease* lease) {
     runningElsewhere = e->running > 0;
     if (!runningElsewhere) {
       if (pushCached(L, c, e)) {
-        unlink(c, e);
-        linkNewest(c, e);
+        if (c.newest != e) {
+          unlink(c, e);
+          linkNewest(c, e);
+        }
         ++e->running;
         lease->entry_ = e;
         return 0;

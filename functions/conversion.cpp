@@ -17,13 +17,17 @@ ArgumentText readArgumentText(const FMDataVect* parameters, uint32_t index) noex
     const FMText* parameter = host::vectAtAsText(parameters, index);
     // Four bytes per UTF-16 unit and one for the terminator always suffice.
     const std::size_t capacity = 4 * static_cast<std::size_t>(host::textSize(parameter)) + 1;
-    auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
-    host::textGetBytes(parameter, bytes.get(), static_cast<uint32_t>(capacity), host::kUtf8);
-    bytes[capacity - 1] = '\0';
-    text.length = std::strlen(bytes.get());
+    std::unique_ptr<char[]> bytes;
+    if (capacity > ArgumentText::kInline) bytes = std::make_unique_for_overwrite<char[]>(capacity);
+    char* buffer = bytes ? bytes.get() : text.inlineBytes;
+    host::textGetBytes(parameter, buffer, static_cast<uint32_t>(capacity), host::kUtf8);
+    buffer[capacity - 1] = '\0';
+    text.length = std::strlen(buffer);
     text.bytes = std::move(bytes);
   } catch (const std::exception&) {
-    return {};
+    text.bytes.reset();
+    text.inlineBytes[0] = '\0';
+    text.length = 0;
   }
   return text;
 }

@@ -20,10 +20,15 @@ namespace vesko {
 inline constexpr double kTimestampEpochOffset = 62135582400.0;
 
 // A parameter's UTF-8 bytes, up to its first NUL; owned, never holds a NUL.
+// A short text (names, most scripts) lives inside the object; a longer one
+// in `bytes`.
 struct ArgumentText {
+  static constexpr std::size_t kInline = 256;
   std::unique_ptr<char[]> bytes;
+  char inlineBytes[kInline];  // NUL-terminated when `bytes` is null
   std::size_t length = 0;
-  const char* data() const { return bytes ? bytes.get() : ""; }
+  ArgumentText() { inlineBytes[0] = '\0'; }
+  const char* data() const { return bytes ? bytes.get() : inlineBytes; }
   std::string_view view() const { return {data(), length}; }
 };
 
