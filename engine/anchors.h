@@ -24,7 +24,8 @@ enum AnchorSlot {
   kTimestampMetatableSlot = 2,
   kCallTrampolineSlot = 3,
   kProtectedStepsSlot = 4,  // made on first use (functions/protected_steps.cpp)
-  kFirstHoldSlot = 5,
+  kChunkCacheSlot = 5,      // made on first use (engine/chunk_cache.cpp)
+  kFirstHoldSlot = 6,
 };
 
 // Coroutines held at once: deeper nesting than the interpreter allows for

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/allocator.h"
+#include "engine/anchors.h"
 #include "lua.hpp"
 
 namespace vesko::engine {
@@ -29,8 +30,7 @@ using Entry = ChunkCacheEntry;
 // slot of the table, which holds its function there; `bytes` is the sum of
 // their charges.  Retired entries are in neither.
 struct Cache {
-  lua_State* owner = nullptr;  // the interpreter whose registry holds the table
-  int tableRef = LUA_NOREF;
+  lua_State* owner = nullptr;  // the interpreter whose anchor thread holds the table
   const void* table = nullptr;
   std::unordered_map<std::string_view, Entry*> index;  // keys view the entries' texts
   Entry* newest = nullptr;
@@ -71,16 +71,15 @@ void retire(Cache& c, Entry* e) {
 
 void forgetAll(Cache& c) noexcept {
   while (c.oldest != nullptr) retire(c, c.oldest);
-  c.tableRef = LUA_NOREF;
   c.table = nullptr;
   c.owner = nullptr;
 }
 
-// [-0, +1] Pushes the cache's table when it is still the one the registry
-// got; otherwise forgets every entry and pushes nothing.
+// [-0, +(0|1)] Pushes the cache's table when it is still the one made;
+// otherwise forgets every entry and pushes nothing.
 bool pushTable(lua_State* L, Cache& c) {
   if (c.table == nullptr) return false;
-  lua_rawgeti(L, LUA_REGISTRYINDEX, c.tableRef);
+  pushAnchored(L, kChunkCacheSlot);
   if (lua_type(L, -1) == LUA_TTABLE && lua_topointer(L, -1) == c.table) return true;
   lua_pop(L, 1);
   forgetAll(c);
@@ -125,7 +124,7 @@ void ensureTable(lua_State* L, Cache& c) {
     c.freeSlots.push_back(slot);
   lua_createtable(L, static_cast<int>(kChunkCacheEntries), 0);
   c.table = lua_topointer(L, -1);
-  c.tableRef = luaL_ref(L, LUA_REGISTRYINDEX);
+  setAnchored(L, kChunkCacheSlot);
 }
 
 // Lets the least recently used entries that are not running go until

@@ -15,9 +15,11 @@
 // one run cannot touch the other.  Nor is a running entry evicted; the
 // running closure is held by the call that runs it in any case.
 //
-// The functions live in a table held by the registry, which scripts can
-// reach through the debug library.  Every use checks the table and the
-// function by identity, and anything found changed is treated as a miss.
+// The functions live in a table on the anchor thread (engine/anchors.h),
+// out of every script's reach.  A script can still get hold of the chunk
+// it runs as (debug.getinfo) and change its environment, which the next
+// run sets back.  Every use checks the table and the function by identity
+// all the same, and anything found changed is treated as a miss.
 #ifndef VESKO_ENGINE_CHUNK_CACHE_H
 #define VESKO_ENGINE_CHUNK_CACHE_H
 
