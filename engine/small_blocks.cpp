@@ -43,6 +43,13 @@ std::size_t classOf(std::size_t size) {
   return (size + kGrain - 1) / kGrain;
 }
 
+void giveSmall(void* block, std::size_t cls) {
+  auto* freed = static_cast<FreeBlock*>(block);
+  freed->next = pool.free[cls];
+  pool.free[cls] = freed;
+  VESKO_POISON(block, cls * kGrain);
+}
+
 void* takeSmall(std::size_t cls) {
   const std::size_t size = cls * kGrain;
   if (FreeBlock* block = pool.free[cls]) {
@@ -54,9 +61,8 @@ void* takeSmall(std::size_t cls) {
     // What is left of the old slab goes to the free lists it fits.
     while (pool.carveLeft >= kGrain) {
       const std::size_t restClass = std::min(pool.carveLeft / kGrain, kClasses);
-      auto* rest = reinterpret_cast<FreeBlock*>(pool.carve);
-      rest->next = pool.free[restClass];
-      pool.free[restClass] = rest;
+      VESKO_UNPOISON(pool.carve, restClass * kGrain);
+      giveSmall(pool.carve, restClass);
       pool.carve += restClass * kGrain;
       pool.carveLeft -= restClass * kGrain;
     }
@@ -79,13 +85,6 @@ void* takeSmall(std::size_t cls) {
   pool.carveLeft -= size;
   VESKO_UNPOISON(block, size);
   return block;
-}
-
-void giveSmall(void* block, std::size_t cls) {
-  auto* freed = static_cast<FreeBlock*>(block);
-  freed->next = pool.free[cls];
-  pool.free[cls] = freed;
-  VESKO_POISON(block, cls * kGrain);
 }
 
 }  // namespace
