@@ -1,5 +1,8 @@
 #include "engine/chunk_cache.h"
 
+#include <algorithm>
+#include <functional>
+#include <iterator>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -37,10 +40,18 @@ struct Cache {
   Entry* oldest = nullptr;
   std::vector<int> freeSlots;
   std::size_t bytes = 0;
+  // Hashes of texts compiled once lately and not kept, a slot per few bits
+  // of the hash; a later text with the same bits takes the slot over.
+  std::size_t seenOnce[512] = {};
+
+  Cache() = default;
+  ~Cache();  // at unload: frees the entries, without touching any interpreter
+  Cache(const Cache&) = delete;
+  Cache& operator=(const Cache&) = delete;
 };
 Cache& cache() {
-  static auto* made = new Cache();
-  return *made;
+  static Cache made;
+  return made;
 }
 
 void unlink(Cache& c, Entry* e) {
@@ -73,6 +84,10 @@ void forgetAll(Cache& c) noexcept {
   while (c.oldest != nullptr) retire(c, c.oldest);
   c.table = nullptr;
   c.owner = nullptr;
+}
+
+Cache::~Cache() {
+  forgetAll(*this);
 }
 
 // [-0, +(0|1)] Pushes the cache's table when it is still the one made;
@@ -168,6 +183,21 @@ Entry* insert(lua_State* L, Cache& c, std::string_view text, std::size_t charge)
   return e;
 }
 
+// Whether to keep the chunk of `text`, just compiled: only when the text
+// comes back while the mark of its first compilation is still there.  A
+// text run once (a script made anew for every record) is then never kept,
+// and never pushes out the texts that do come back.
+bool admit(Cache& c, std::string_view text) {
+  const std::size_t hash = std::hash<std::string_view>{}(text) | 1;  // 0 marks nothing
+  std::size_t& mark = c.seenOnce[hash % std::size(c.seenOnce)];
+  if (mark == hash) {
+    mark = 0;
+    return true;
+  }
+  mark = hash;
+  return false;
+}
+
 std::size_t interpreterBytes(lua_State* L) {
   return static_cast<std::size_t>(lua_gc(L, LUA_GCCOUNT, 0)) * 1024 +
          static_cast<std::size_t>(lua_gc(L, LUA_GCCOUNTB, 0));
@@ -212,9 +242,12 @@ int loadScript(lua_State* L, std::string_view text, ChunkLease* lease) {
     ProtectedRun run;  // a memory error here is the load's 3012
     status = luaL_loadbuffer(L, text.data(), text.size(), text.data());
   }
-  if (status != 0 || runningElsewhere) return status;
+  if (status != 0 || runningElsewhere || !admit(c, text)) return status;
   const std::size_t after = interpreterBytes(L);
-  const std::size_t charge = text.size() + sizeof(Entry) + (after > before ? after - before : 0);
+  // What compiling took, but at least the chunk's name, a copy of the text
+  // that an earlier compilation may have made already.
+  const std::size_t compiled = std::max(after > before ? after - before : 0, text.size());
+  const std::size_t charge = text.size() + sizeof(Entry) + compiled;
   lease->entry_ = insert(L, c, text, charge);
   return 0;
 }

@@ -7,6 +7,9 @@
 // set back to the globals table before every run, so a setfenv(1, ...) in
 // one run never reaches the next.  Only chunks that loaded are kept.
 //
+// A chunk is kept from its text's second run on, while the first run is
+// still remembered: a text that is run only once never takes a place.
+//
 // The cache is bounded by entry count and by bytes (the text plus what
 // compiling it took from the interpreter) and lets the least recently used
 // entry go first.  A chunk that is running (a nested call may run the same
