@@ -60,9 +60,12 @@ void pushArgument(lua_State* L, const FMDataVect* parameters, uint32_t index) {
     case FM_KIND_DATE:
     case FM_KIND_TIME:
     case FM_KIND_TIMESTAMP: {
-      FMFixPt* seconds = workingNumber();
-      host::dateTimeSeconds(host::vectAtAsTimeStamp(parameters, index), seconds);
-      *newTimestamp(L) = host::fixPtAsFloat(seconds) - kTimestampEpochOffset;
+      FMFixPt* number = workingNumber();
+      host::dateTimeSeconds(host::vectAtAsTimeStamp(parameters, index), number);
+      // Read before the userdata is made: making it may run a finalizer,
+      // and a nested call may then use the working number.
+      const double seconds = host::fixPtAsFloat(number);
+      *newTimestamp(L) = seconds - kTimestampEpochOffset;
       break;
     }
     default:
