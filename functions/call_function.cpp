@@ -57,16 +57,19 @@ int16_t handleCallFunction(int16_t, const FMExprEnv* env, const FMDataVect* para
   return guardedSteps([&](lua_State*) -> int16_t {
     lua_State* L = beginMainRun();
     if (L == nullptr) return kFailed;
-    const uint32_t count = host::vectSize(parameters);
-    if (count == 0) return 0;
-    engine::EnvironmentScope scope(env);
-
     // Until an outcome settles it, no function is active: nothing can
     // resume the new coroutine before it starts, and a failure the state
-    // machine does not name leaves none behind.
+    // machine does not name (a host failure included) leaves none behind.
     const int outerFlag = engine::activeFunction;
-    engine::activeFunction = 0;
     SettlesOrClearsFlag flag;
+    engine::activeFunction = 0;
+    const uint32_t count = host::vectSize(parameters);
+    if (count == 0) {
+      engine::activeFunction = outerFlag;
+      flag.settled();
+      return 0;
+    }
+    engine::EnvironmentScope scope(env);
 
     // The previous current coroutine is released here, suspended or not
     // (a running one is still held by the call that runs it).
@@ -93,11 +96,11 @@ int16_t handleCallFunction(int16_t, const FMExprEnv* env, const FMDataVect* para
       // flag keeps its value.
       moveCall(L, co, 0);
       settleCurrent(L, hold.slot(), outerFlag);
-      flag.settled();
       host::Text empty = host::newText();
       const int16_t code = host::dataSetText(
           result, empty.get(), host::dataLocale(host::vectAt(parameters, 0)), FM_KIND_TEXT);
       setError(failure->code, failure->message);
+      flag.settled();
       return code;
     }
     // A C function cannot be a coroutine's body once it yields; the
@@ -111,11 +114,12 @@ int16_t handleCallFunction(int16_t, const FMExprEnv* env, const FMDataVect* para
     const int nargs = lua_gettop(L) - 1;
     if (!moveCall(L, co, nargs)) return failArguments();
     const int status = resumeCoroutine(co, nargs);
-    flag.settled();
     // A returned string is handed over whole; a yielded one is cut to its
     // well-formed prefix (the opposite of Vesko_ResumeFunction).
-    return finishResume(L, hold.slot(), status, parameters, result, StringRule::kWhole,
-                        StringRule::kWellFormedPrefix);
+    const int16_t answer = finishResume(L, hold.slot(), status, parameters, result,
+                                        StringRule::kWhole, StringRule::kWellFormedPrefix);
+    flag.settled();
+    return answer;
   });
 }
 

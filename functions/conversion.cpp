@@ -89,7 +89,10 @@ bool pushArguments(lua_State* L, const FMDataVect* parameters, uint32_t count, u
   const int top = lua_gettop(L);
   try {
     for (uint32_t i = first; i < count; ++i) pushArgument(L, parameters, i);
-  } catch (...) {
+  } catch (const std::exception&) {
+    // A host failure.  A Lua error (a finalizer's, raised by an allocation)
+    // is the interpreter's own unwinding and passes untouched: its error
+    // value is on top of the stack.
     lua_settop(L, top);
     throw;
   }

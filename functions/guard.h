@@ -17,7 +17,9 @@ inline constexpr int16_t kFailed = -1;
 void recordHostFailure(const std::exception& failure) noexcept;
 
 // Runs `body`; a failure it raises ends the call with -1 and, when
-// `record` is set, code 3500 in the error record.  Vesko_LastError passes
+// `record` is set, code 3500 in the error record.  Only host failures get
+// here: a body that touches the interpreter does its Lua work as protected
+// steps (functions/protected_steps.h), so no Lua error unwinds this far.  Vesko_LastError passes
 // false: it only reads the record and must leave it as it was.
 template <class Body>
 int16_t guarded(Body&& body, bool record = true) noexcept {

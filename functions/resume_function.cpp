@@ -18,6 +18,9 @@ int16_t handleResumeFunction(int16_t, const FMExprEnv* env, const FMDataVect* pa
                              FMData* result) noexcept {
   return guardedSteps([&](lua_State* L) -> int16_t {
     clearError();
+    // Every failure ends the function (a host failure included), but the
+    // refusal of a nested resume, which leaves it to the call running it.
+    SettlesOrClearsFlag flag;
     engine::EnvironmentScope scope(env);
     const uint32_t count = host::vectSize(parameters);
     if (L == nullptr || engine::activeFunction == 0) {
@@ -26,11 +29,10 @@ int16_t handleResumeFunction(int16_t, const FMExprEnv* env, const FMDataVect* pa
     }
     lua_State* co = engine::currentCoroutine;
     if (engine::isHeld(co) || isRunning(co)) {
+      flag.settled();
       setError("3020", "Cannot resume the function that is running.");
       return kFailed;
     }
-    // From here every failure ends the function (flag 0).
-    SettlesOrClearsFlag flag;
     engine::pushAnchored(L, engine::kCurrentCoroutineSlot);
     engine::CoroutineHold hold(L);
     if (!hold.held()) {
@@ -41,11 +43,12 @@ int16_t handleResumeFunction(int16_t, const FMExprEnv* env, const FMDataVect* pa
     const int nargs = lua_gettop(L);
     if (nargs > 0 && !moveCall(L, co, nargs - 1)) return failArguments();
     const int status = resumeCoroutine(co, nargs);
-    flag.settled();
     // A returned string is cut to its well-formed prefix; a yielded one is
     // handed over whole.
-    return finishResume(L, hold.slot(), status, parameters, result, StringRule::kWellFormedPrefix,
-                        StringRule::kWhole);
+    const int16_t answer = finishResume(L, hold.slot(), status, parameters, result,
+                                        StringRule::kWellFormedPrefix, StringRule::kWhole);
+    flag.settled();
+    return answer;
   });
 }
 

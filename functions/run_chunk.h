@@ -13,7 +13,9 @@ namespace vesko {
 
 // How every function that runs on the main state begins, inside its
 // protected steps: resets the error record and clears the steps' frame of
-// the main stack.  Answers the interpreter, or null when none runs.
+// the main stack.  Answers the interpreter, or null when none runs.  Never
+// called outside protected steps: at the bottom of the main stack it would
+// release the anchor thread (engine/anchors.h).
 lua_State* beginMainRun();
 
 // With the chunk at position 1 of the main stack: pushes parameters 1 to
