@@ -118,13 +118,20 @@ void drop(lua_State* L, Cache& c, Entry* e) {
 // [-0, +(0|1)] Pushes the cached function of `e`, its environment set back
 // to the globals table, when table and function are still ours.
 bool pushCached(lua_State* L, Cache& c, Entry* e) {
-  if (!pushTable(L, c)) return false;
-  lua_rawgeti(L, -1, e->slot);
-  if (lua_type(L, -1) != LUA_TFUNCTION || lua_topointer(L, -1) != e->function) {
-    lua_pop(L, 2);
+  if (c.table == nullptr) return false;
+  // Read where the table is, on the anchor thread, which always has room
+  // for one value more than its holds.
+  lua_State* A = anchors;
+  if (lua_type(A, kChunkCacheSlot) != LUA_TTABLE || lua_topointer(A, kChunkCacheSlot) != c.table) {
+    forgetAll(c);
     return false;
   }
-  lua_remove(L, -2);
+  lua_rawgeti(A, kChunkCacheSlot, e->slot);
+  if (lua_type(A, -1) != LUA_TFUNCTION || lua_topointer(A, -1) != e->function) {
+    lua_pop(A, 1);
+    return false;
+  }
+  lua_xmove(A, L, 1);
   lua_pushvalue(L, LUA_GLOBALSINDEX);
   lua_setfenv(L, -2);
   return true;
@@ -216,10 +223,15 @@ int loadScript(lua_State* L, std::string_view text, ChunkLease* lease) {
     forgetAll(c);
     c.owner = L;
   }
-  const auto found = c.index.find(text);
+  // A calculation runs one text for record after record: the newest entry
+  // is found without hashing the text.
+  Entry* e = c.newest != nullptr && c.newest->text == text ? c.newest : nullptr;
+  if (e == nullptr) {
+    const auto found = c.index.find(text);
+    if (found != c.index.end()) e = found->second;
+  }
   bool runningElsewhere = false;
-  if (found != c.index.end()) {
-    Entry* e = found->second;
+  if (e != nullptr) {
     runningElsewhere = e->running > 0;
     if (!runningElsewhere) {
       if (pushCached(L, c, e)) {
