@@ -248,13 +248,16 @@ int loadScript(lua_State* L, std::string_view text, ChunkLease* lease) {
     }
   }
 
-  const std::size_t before = interpreterBytes(L);
+  // Decided before loading, so that a text that is not kept costs no
+  // measuring; a text that fails to load is never kept in any case.
+  const bool keep = !runningElsewhere && admit(c, text);
+  const std::size_t before = keep ? interpreterBytes(L) : 0;
   int status = 0;
   {
     ProtectedRun run;  // a memory error here is the load's 3012
     status = luaL_loadbuffer(L, text.data(), text.size(), text.data());
   }
-  if (status != 0 || runningElsewhere || !admit(c, text)) return status;
+  if (status != 0 || !keep) return status;
   const std::size_t after = interpreterBytes(L);
   // What compiling took, but at least the chunk's name, a copy of the text
   // that an earlier compilation may have made already.
