@@ -162,4 +162,4 @@ BENCHMARK(Md5VersusMd5sum)->UseManualTime()->Unit(benchmark::kMillisecond)->Iter
 BENCHMARK(DamlevlimFullTable)->Unit(benchmark::kMicrosecond);
 BENCHMARK(DamlevlimEarlyStop)->UseManualTime()->Unit(benchmark::kNanosecond)->Iterations(20);
 
-BENCHMARK_MAIN();
+VESKO_BENCH_MAIN()

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "engine/engine.h"
+#include "engine/small_blocks.h"
 #include "lua.hpp"
 
 namespace vesko::engine {
@@ -22,8 +23,9 @@ Usage usage;
 void* allocate(void* ud, void* block, std::size_t oldSize, std::size_t newSize) {
   auto* u = static_cast<Usage*>(ud);
   if (newSize == 0) {
-    std::free(block);
+    freeBlock(block, oldSize);
     u->held -= oldSize;
+    if (u->held == 0) releaseBlocks();  // the interpreter is closed
     return nullptr;
   }
   // A block that shrinks never fails: the interpreter relies on it.
@@ -31,7 +33,7 @@ void* allocate(void* ud, void* block, std::size_t oldSize, std::size_t newSize) 
       u->held - oldSize + newSize > u->limit) {
     return nullptr;
   }
-  void* grown = std::realloc(block, newSize);
+  void* grown = resizeBlock(block, oldSize, newSize);
   if (grown != nullptr) u->held = u->held - oldSize + newSize;
   return grown;
 }
@@ -50,6 +52,10 @@ lua_State* newInterpreter() {
   usage.limit = limitFromEnvironment();
   usage.held = 0;
   return lua_newstate(allocate, &usage);
+}
+
+bool hasMemoryCeiling() {
+  return usage.limit != 0;
 }
 
 UnprotectedWork::UnprotectedWork() : outer_(usage.protectedRun) {

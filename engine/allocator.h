@@ -1,4 +1,5 @@
-// The interpreter's allocator: the standard one (realloc and free), with an
+// The interpreter's allocator: small blocks from a pool of its own
+// (small_blocks.h), larger ones from realloc and free, with an
 // optional ceiling on the bytes the interpreter may hold at once.  The
 // ceiling comes from the environment variable VESKO_LUA_MEMORY_LIMIT (a
 // byte count) when the engine starts; without it there is no ceiling.  A
@@ -15,6 +16,9 @@ namespace vesko::engine {
 
 // A new interpreter using this allocator, or null.
 lua_State* newInterpreter();
+
+// Whether the interpreter runs under a memory ceiling.
+bool hasMemoryCeiling();
 
 // The ceiling holds only while Lua code runs under a protected call, where
 // running out of memory is an error the call catches.  Plug-in code that

@@ -23,7 +23,10 @@ enum AnchorSlot {
   kCurrentCoroutineSlot = 1,
   kTimestampMetatableSlot = 2,
   kCallTrampolineSlot = 3,
-  kFirstHoldSlot = 4,
+  kProtectedStepsSlot = 4,    // made on first use (functions/protected_steps.cpp)
+  kChunkCacheSlot = 5,        // made on first use (engine/chunk_cache.cpp)
+  kTracebackHandlerSlot = 6,  // made on first use (engine/traceback.cpp)
+  kFirstHoldSlot = 7,
 };
 
 // Coroutines held at once: deeper nesting than the interpreter allows for

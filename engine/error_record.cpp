@@ -16,11 +16,14 @@ namespace {
 FMText* codeText = nullptr;
 FMText* messageText = nullptr;
 
-// The record's value.  Invariant: when `written` is set, the host texts
-// hold exactly `code` and `message` (in `messageEncoding`).
+// The record's value: "0" and "" when `cleared` is set (code and message
+// then keep an earlier value, so that setting it again copies nothing),
+// else `code` and `message` (in `messageEncoding`).  Invariant: when
+// `written` is set, the host texts hold exactly the record's value.
 std::string code;
 std::string message;
 host::Encoding messageEncoding = host::kNative;
+bool cleared = false;  // the record starts as two empty texts
 bool written = false;
 std::string traceback;  // not a host text: only Vesko_LastError reads it
 
@@ -32,9 +35,11 @@ FMText* ensure(FMText*& text) {
 }
 
 void assign(std::string_view newCode, std::string_view newMessage, host::Encoding encoding) {
-  code.assign(newCode);
-  message.assign(newMessage);
+  if (!cleared && code == newCode && message == newMessage && messageEncoding == encoding) return;
+  if (code != newCode) code.assign(newCode);
+  if (message != newMessage) message.assign(newMessage);
   messageEncoding = encoding;
+  cleared = false;
   written = false;
   traceback.clear();
 }
@@ -42,8 +47,9 @@ void assign(std::string_view newCode, std::string_view newMessage, host::Encodin
 // Brings the host texts up to date with the record's value.
 void write() {
   if (written) return;
-  host::textAssign(ensure(codeText), code, host::kNative);
-  host::textAssign(ensure(messageText), message, messageEncoding);
+  host::textAssign(ensure(codeText), cleared ? std::string_view("0") : code, host::kNative);
+  host::textAssign(ensure(messageText), cleared ? std::string_view() : message,
+                   cleared ? host::kNative : messageEncoding);
   written = true;
 }
 
@@ -74,6 +80,13 @@ const FMText* errorCodeText() {
 const FMText* errorMessageText() {
   write();
   return messageText;
+}
+
+void clearError() {
+  if (cleared) return;
+  cleared = true;
+  written = false;
+  traceback.clear();
 }
 
 void setError(std::string_view newCode, std::string_view newMessage) {

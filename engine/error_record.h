@@ -30,9 +30,8 @@ const FMText* errorMessageText();
 
 // Sets code and message, both in the host's native encoding.
 void setError(std::string_view code, std::string_view message);
-inline void clearError() {
-  setError("0", "");
-}
+// Sets code "0" and the empty message.  Cheap: every handler begins so.
+void clearError();
 
 // Sets `code` with the text form of the error value on top of L's stack as
 // UTF-8: strings and numbers as the interpreter prints them (up to a NUL),

@@ -7,6 +7,7 @@
 #include "engine/allocator.h"
 #include "engine/anchors.h"
 #include "engine/call_trampoline.h"
+#include "engine/chunk_cache.h"
 #include "engine/embedded_scripts.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
@@ -228,6 +229,7 @@ bool start() {
 
 void shutdown() {
   if (mainState == nullptr) return;
+  clearChunkCache();
   lua_close(mainState);
   mainState = nullptr;
   anchors = nullptr;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "engine/anchors.h"
 #include "engine/engine.h"
 #include "lua.hpp"
 
@@ -37,9 +38,6 @@ bool isHidden(int fromBottom) {
   }
   return false;
 }
-
-// The registry key of the message handler.
-char handlerKey;
 
 // The line debug.traceback writes for one level.
 void appendLevel(std::string* text, const lua_Debug& ar) {
@@ -104,16 +102,12 @@ void captureTraceback(lua_State* L, int level) noexcept {
 }
 
 void pushTracebackHandler(lua_State* L) {
-  lua_pushlightuserdata(L, &handlerKey);
-  lua_rawget(L, LUA_REGISTRYINDEX);
-  // A script can reach the registry: anything but the handler itself is
-  // replaced, so a tampered entry never becomes the message handler.
-  if (lua_tocfunction(L, -1) == tracebackHandler) return;
+  pushAnchored(L, kTracebackHandlerSlot);
+  if (!lua_isnil(L, -1)) return;
   lua_pop(L, 1);
   lua_pushcfunction(L, tracebackHandler);
-  lua_pushlightuserdata(L, &handlerKey);
-  lua_pushvalue(L, -2);
-  lua_rawset(L, LUA_REGISTRYINDEX);
+  lua_pushvalue(L, -1);
+  setAnchored(L, kTracebackHandlerSlot);
 }
 
 HiddenFrame::HiddenFrame(lua_State* L) noexcept {

@@ -26,7 +26,8 @@ void captureTraceback(lua_State* L, int level) noexcept;
 
 // [-0, +1] Pushes the message handler: captures from the level that raised
 // and answers the error value unchanged.  Made once per interpreter and
-// kept in its registry, so pushing it allocates nothing.
+// kept among the anchors, out of scripts' reach, so pushing it allocates
+// nothing after the first time.
 void pushTracebackHandler(lua_State* L);
 
 // Marks, for its lifetime, the C function running on the main state (level

@@ -29,34 +29,26 @@ constexpr Unresolved kNoFunction = {"3100", "Function does not exist."};
 constexpr Unresolved kNoTable = {"3110", "Table does not exist."};
 constexpr Unresolved kNoEntry = {"3111", "Table entry is not a function."};
 
-// [-1, +2] Looks up the name given as the one argument: a global, or for
-// "table.key" (split at the first full stop only, names of 3 bytes or
-// more) the entry key of the global table.  Answers the value found and,
-// when it does not qualify, the failure as a light userdata.  Runs as a
-// protected call on the main stack: an __index metamethod may raise, and
-// the new coroutine is never seen by the Lua code that runs meanwhile.
-int resolveName(lua_State* L) {
-  std::size_t length = 0;
-  const char* name = lua_tolstring(L, 1, &length);
-  const std::string_view text(name, length);
-  const std::size_t dot = text.find('.');
-  const Unresolved* failure = nullptr;
-  if (dot == std::string_view::npos || length < 3) {
-    lua_getfield(L, LUA_GLOBALSINDEX, name);
-    if (lua_type(L, -1) != LUA_TFUNCTION) failure = &kNoFunction;
-  } else {
-    const std::string table(text.substr(0, dot));
-    lua_getfield(L, LUA_GLOBALSINDEX, table.c_str());
-    if (lua_type(L, -1) != LUA_TTABLE) {
-      failure = &kNoTable;
-    } else {
-      lua_getfield(L, -1, name + dot + 1);
-      lua_remove(L, -2);
-      if (lua_type(L, -1) != LUA_TFUNCTION) failure = &kNoEntry;
-    }
+// [-0, +1] Pushes what `name` names: a global, or for "table.key" (split
+// at the first full stop only, names of 3 bytes or more) the entry key of
+// the global table.  Answers why the value does not qualify, or null.  The
+// reads are ordinary indexed reads: an __index metamethod may run, and what
+// it raises ends the call as the function's own error would.
+const Unresolved* resolveName(lua_State* L, std::string_view name) {
+  const std::size_t dot = name.find('.');
+  if (dot == std::string_view::npos || name.size() < 3) {
+    lua_pushlstring(L, name.data(), name.size());
+    lua_gettable(L, LUA_GLOBALSINDEX);
+    return lua_type(L, -1) == LUA_TFUNCTION ? nullptr : &kNoFunction;
   }
-  lua_pushlightuserdata(L, const_cast<Unresolved*>(failure));
-  return 2;
+  lua_pushlstring(L, name.data(), dot);
+  lua_gettable(L, LUA_GLOBALSINDEX);
+  if (lua_type(L, -1) != LUA_TTABLE) return &kNoTable;
+  const std::string_view key = name.substr(dot + 1);
+  lua_pushlstring(L, key.data(), key.size());
+  lua_gettable(L, -2);
+  lua_remove(L, -2);
+  return lua_type(L, -1) == LUA_TFUNCTION ? nullptr : &kNoEntry;
 }
 
 }  // namespace
@@ -92,24 +84,15 @@ int16_t handleCallFunction(int16_t, const FMExprEnv* env, const FMDataVect* para
     }
 
     const ArgumentText name = readArgumentText(parameters, 0);
-    // An __index metamethod may fail: its traceback is noted as a run's.
-    engine::pushTracebackHandler(L);
-    const int handler = lua_gettop(L);
-    lua_pushcfunction(L, resolveName);
-    lua_pushlstring(L, name.data(), name.length);
-    int lookup = 0;
+    // The lookup runs under the time limit and the memory ceiling, like
+    // the function itself; no closure or protected call of its own.  A
+    // failing __index ends the call through the handler's protected steps.
+    const Unresolved* failure = nullptr;
     {
       engine::TimedRun timed(L);  // an __index metamethod may loop
       engine::ProtectedRun run;
-      lookup = lua_pcall(L, 1, 2, handler);
+      failure = resolveName(L, name.view());
     }
-    if (lookup != 0) {
-      settleCurrent(L, hold.slot(), 0);
-      return failRun(L, lookup);
-    }
-    const auto* failure = static_cast<const Unresolved*>(lua_touserdata(L, -1));
-    lua_pop(L, 1);
-    lua_remove(L, handler);
     if (failure != nullptr) {
       // The looked-up value stays as the coroutine's only value, and the
       // flag keeps its value.

@@ -17,18 +17,34 @@ ArgumentText readArgumentText(const FMDataVect* parameters, uint32_t index) noex
     const FMText* parameter = host::vectAtAsText(parameters, index);
     // Four bytes per UTF-16 unit and one for the terminator always suffice.
     const std::size_t capacity = 4 * static_cast<std::size_t>(host::textSize(parameter)) + 1;
-    auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
-    host::textGetBytes(parameter, bytes.get(), static_cast<uint32_t>(capacity), host::kUtf8);
-    bytes[capacity - 1] = '\0';
-    text.length = std::strlen(bytes.get());
+    std::unique_ptr<char[]> bytes;
+    if (capacity > ArgumentText::kInline) bytes = std::make_unique_for_overwrite<char[]>(capacity);
+    char* buffer = bytes ? bytes.get() : text.inlineBytes;
+    host::textGetBytes(parameter, buffer, static_cast<uint32_t>(capacity), host::kUtf8);
+    buffer[capacity - 1] = '\0';
+    text.length = std::strlen(buffer);
     text.bytes = std::move(bytes);
   } catch (const std::exception&) {
-    return {};
+    text.bytes.reset();
+    text.inlineBytes[0] = '\0';
+    text.length = 0;
   }
   return text;
 }
 
 namespace {
+
+// The one host number that number results and timestamp conversions go
+// through, made on first use and deleted at shutdown rather than made and
+// deleted per value.  It only ever holds a value between two host
+// operations, with no Lua code between them, so nested calls can share it.
+// Its precision is always 16: nothing sets another.
+FMFixPt* workingNumberObject = nullptr;
+
+FMFixPt* workingNumber() {
+  if (workingNumberObject == nullptr) workingNumberObject = host::newFixPt().release();
+  return workingNumberObject;
+}
 
 // [-0, +1]
 void pushArgument(lua_State* L, const FMDataVect* parameters, uint32_t index) {
@@ -44,9 +60,12 @@ void pushArgument(lua_State* L, const FMDataVect* parameters, uint32_t index) {
     case FM_KIND_DATE:
     case FM_KIND_TIME:
     case FM_KIND_TIMESTAMP: {
-      host::FixPt seconds = host::newFixPt();
-      host::dateTimeSeconds(host::vectAtAsTimeStamp(parameters, index), seconds.get());
-      *newTimestamp(L) = host::fixPtAsFloat(seconds.get()) - kTimestampEpochOffset;
+      FMFixPt* number = workingNumber();
+      host::dateTimeSeconds(host::vectAtAsTimeStamp(parameters, index), number);
+      // Read before the userdata is made: making it may run a finalizer,
+      // and a nested call may then use the working number.
+      const double seconds = host::fixPtAsFloat(number);
+      *newTimestamp(L) = seconds - kTimestampEpochOffset;
       break;
     }
     default:
@@ -55,6 +74,11 @@ void pushArgument(lua_State* L, const FMDataVect* parameters, uint32_t index) {
 }
 
 }  // namespace
+
+void releaseWorkingNumber() noexcept {
+  if (workingNumberObject != nullptr) host::deleteObject(workingNumberObject);
+  workingNumberObject = nullptr;
+}
 
 bool pushArguments(lua_State* L, const FMDataVect* parameters, uint32_t count, uint32_t first) {
   if (count <= first) return true;
@@ -79,16 +103,16 @@ int16_t storeValue(lua_State* L, int index, FMData* result, const FMDataVect* pa
                    StringRule rule, int16_t defaultCode) {
   switch (lua_type(L, index)) {
     case LUA_TBOOLEAN: {
-      host::FixPt number = host::newFixPt();
-      host::fixPtAssignInt(number.get(), lua_toboolean(L, index) ? 1 : 0);
-      host::dataSetNumber(result, number.get(), FM_KIND_NUMBER);
+      FMFixPt* number = workingNumber();
+      host::fixPtAssignInt(number, lua_toboolean(L, index) ? 1 : 0);
+      host::dataSetNumber(result, number, FM_KIND_NUMBER);
       return defaultCode;
     }
     case LUA_TNUMBER: {
-      host::FixPt number = host::newFixPt();
-      host::fixPtAssignDouble(number.get(), lua_tonumber(L, index));
-      host::fixPtSetPrecision(number.get(), 16);
-      host::dataSetNumber(result, number.get(), FM_KIND_NUMBER);
+      FMFixPt* number = workingNumber();
+      host::fixPtAssignDouble(number, lua_tonumber(L, index));
+      host::fixPtSetPrecision(number, 16);
+      host::dataSetNumber(result, number, FM_KIND_NUMBER);
       return defaultCode;
     }
     case LUA_TSTRING: {
@@ -110,10 +134,10 @@ int16_t storeValue(lua_State* L, int index, FMData* result, const FMDataVect* pa
     case LUA_TUSERDATA: {
       const double* payload = toTimestamp(L, index);
       if (payload == nullptr) return defaultCode;
-      host::FixPt seconds = host::newFixPt();
-      host::fixPtAssignDouble(seconds.get(), *payload + kTimestampEpochOffset);
+      FMFixPt* seconds = workingNumber();
+      host::fixPtAssignDouble(seconds, *payload + kTimestampEpochOffset);
       host::DateTime when = host::newDateTime();
-      host::dateTimeSetSeconds(when.get(), seconds.get());
+      host::dateTimeSetSeconds(when.get(), seconds);
       host::dataSetTimeStamp(result, when.get(), FM_KIND_TIMESTAMP);
       return defaultCode;
     }

@@ -20,16 +20,25 @@ namespace vesko {
 inline constexpr double kTimestampEpochOffset = 62135582400.0;
 
 // A parameter's UTF-8 bytes, up to its first NUL; owned, never holds a NUL.
+// A short text (names, most scripts) lives inside the object; a longer one
+// in `bytes`.
 struct ArgumentText {
+  static constexpr std::size_t kInline = 256;
   std::unique_ptr<char[]> bytes;
+  char inlineBytes[kInline];  // NUL-terminated when `bytes` is null
   std::size_t length = 0;
-  const char* data() const { return bytes ? bytes.get() : ""; }
+  ArgumentText() { inlineBytes[0] = '\0'; }
+  const char* data() const { return bytes ? bytes.get() : inlineBytes; }
   std::string_view view() const { return {data(), length}; }
 };
 
 // Reads parameter `index` as UTF-8 text.  Never fails: when a host
 // operation fails the answer is the empty text.
 ArgumentText readArgumentText(const FMDataVect* parameters, uint32_t index) noexcept;
+
+// Deletes the host number that conversions share (made on first use);
+// called at shutdown and unload.
+void releaseWorkingNumber() noexcept;
 
 // [-0, +(count - first)] Pushes parameters first .. count - 1, one value
 // each: numbers as numbers, texts as strings, dates, times and timestamps

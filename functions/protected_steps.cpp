@@ -1,7 +1,9 @@
 #include "functions/protected_steps.h"
 
 #include <exception>
+#include <string>
 
+#include "engine/anchors.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
 #include "engine/traceback.h"
@@ -41,7 +43,22 @@ int16_t runProtectedSteps(StepsFunction function, void* context) {
   if (L == nullptr) return function(context, nullptr);
   Steps steps{function, context, kFailed, nullptr};
   const int top = lua_gettop(L);
-  const int status = lua_cpcall(L, runSteps, &steps);
+  // The C function is made once and kept: lua_cpcall would make a new
+  // closure on every call.
+  engine::pushAnchored(L, engine::kProtectedStepsSlot);
+  if (lua_isnil(L, -1)) {
+    lua_pop(L, 1);
+    lua_pushcfunction(L, runSteps);
+    lua_pushvalue(L, -1);
+    engine::setAnchored(L, engine::kProtectedStepsSlot);
+  }
+  lua_pushlightuserdata(L, &steps);
+  // A Lua error in the steps themselves (a failing __index while a name
+  // is looked up, a finalizer while arguments convert) is noted with its
+  // traceback like a run's.
+  engine::pushTracebackHandler(L);
+  lua_insert(L, top + 1);
+  const int status = lua_pcall(L, 1, 0, top + 1);
   if (steps.hostFailure) {
     lua_settop(L, top);
     std::rethrow_exception(steps.hostFailure);
@@ -49,6 +66,8 @@ int16_t runProtectedSteps(StepsFunction function, void* context) {
   if (status == 0) return steps.answer;
   // The error value is on top; recording it neither allocates nor runs Lua.
   setErrorFromLua(runStatusCode(status), L);
+  std::string traceback = engine::takePendingTraceback();
+  if (status == LUA_ERRRUN) setErrorTraceback(std::move(traceback));
   lua_settop(L, top);
   return kFailed;
 }

@@ -1,6 +1,6 @@
 // Vesko_RunScript( luaScriptText {; arg...} ): runs Lua source text on the
 // main state and answers its first result.
-#include "engine/allocator.h"
+#include "engine/chunk_cache.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
 #include "functions/conversion.h"
@@ -24,11 +24,9 @@ int16_t handleRunScript(int16_t, const FMExprEnv* env, const FMDataVect* paramet
     const ArgumentText script = readArgumentText(parameters, 0);
     engine::EnvironmentScope scope(env);
     // The chunk is named by its own text, so messages quote its beginning.
-    int status = 0;
-    {
-      engine::ProtectedRun run;  // loading is protected: a memory error is caught
-      status = luaL_loadstring(L, script.data());
-    }
+    // The same text run again reuses the chunk compiled the first time.
+    engine::ChunkLease lease;
+    const int status = engine::loadScript(L, script.view(), &lease);
     if (status != 0) return failLoad(L, status, false);
     return runLoadedChunk(parameters, count, result, 0);
   });

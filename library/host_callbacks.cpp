@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/allocator.h"
 #include "engine/engine.h"
 #include "lua.hpp"
 #include "library/sql_parameters.h"
@@ -74,6 +75,27 @@ int evaluateExpression(lua_State* L) {
 
 namespace {
 
+// Holds the collector back while a result is built: every table and string
+// made then stays reachable, so a collection would only walk them again.
+// A higher pause puts the next cycle off; the old pause comes back at the
+// end, an error included.  Under a memory ceiling the collector is left
+// alone, since it is what keeps a script under the ceiling.
+class CollectorHold {
+ public:
+  explicit CollectorHold(lua_State* L)
+      : L_(L), pause_(engine::hasMemoryCeiling() ? -1 : lua_gc(L, LUA_GCSETPAUSE, kHeldPause)) {}
+  ~CollectorHold() {
+    if (pause_ >= 0) lua_gc(L_, LUA_GCSETPAUSE, pause_);
+  }
+  CollectorHold(const CollectorHold&) = delete;
+  CollectorHold& operator=(const CollectorHold&) = delete;
+
+ private:
+  static constexpr int kHeldPause = 1000;  // percent: a cycle after ten times the memory
+  lua_State* L_;
+  int pause_;  // the pause to put back; -1 when none was changed
+};
+
 // [-0, +1] The result table for `rows`: one table per row, keyed "f1",
 // "f2", ... for the columns of the first row.  Every cell is read twice:
 // once to size one buffer for the longest, once to convert it.  The tables
@@ -84,6 +106,7 @@ void pushRows(lua_State* L, const FMRowVect* rows) {
     lua_createtable(L, 0, 0);
     return;
   }
+  CollectorHold hold(L);
   const uint32_t rowCount = host::rowsSize(rows);
   const uint32_t columnCount = host::vectSize(host::rowsAt(rows, 0));
   lua_createtable(L, static_cast<int>(std::min<uint32_t>(rowCount, INT_MAX)), 0);

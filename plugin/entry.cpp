@@ -7,6 +7,7 @@
 #include "engine/engine.h"
 #include "engine/error_record.h"
 #include "engine/process_locale.h"
+#include "functions/conversion.h"
 #include "api/fm_api.h"
 #include "plugin/entry_lock.h"
 #include "plugin/registration.h"
@@ -26,15 +27,20 @@ constexpr uint8_t kStringIdOptions = 131;
 constexpr std::u16string_view kOptions = u"VSKO1nnYnnn";
 
 // The error record lives from load to unload, outside any interpreter.
-// Destroyed at unload (or exit) before the host's own state goes.
+// Destroyed at unload (or exit) before the host's own state goes, with the
+// working number if no shutdown deleted it.
 struct ErrorRecordLifetime {
   ErrorRecordLifetime() { createErrorRecord(); }
-  ~ErrorRecordLifetime() { destroyErrorRecord(); }
+  ~ErrorRecordLifetime() {
+    releaseWorkingNumber();
+    destroyErrorRecord();
+  }
 } errorRecordLifetime;
 
 void shutDown() {
   unregisterFunctions();
   engine::shutdown();
+  releaseWorkingNumber();
 }
 
 int64_t enable(uint16_t hostVersion) {

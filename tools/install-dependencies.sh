@@ -10,6 +10,7 @@ packages=(
   lua-filesystem-dev lua-bitop-dev
   libsqlite3-dev libgtest-dev googletest libbenchmark-dev
   valgrind
+  lua5.1
 )
 
 missing=()

@@ -4,8 +4,9 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/objects/host_errors.h"
@@ -123,6 +124,17 @@ std::string firstExisting(const std::vector<std::string>& candidates) {
   return candidates.back();
 }
 
+// Results go to the C library's standard output, the stream a script's
+// print writes to as well, so the two keep their order.  Piped, it is
+// flushed only when full or at the end; at a terminal after each result.
+bool outputIsTerminal = false;
+
+void printResult(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fputc('\n', stdout);
+  if (outputIsTerminal) std::fflush(stdout);
+}
+
 // Prints one result line; answers its exit status.
 int evaluateLine(const std::string& expression) {
   vesko_host::Value result;
@@ -132,10 +144,10 @@ int evaluateLine(const std::string& expression) {
     std::string text = vesko_host::textForm(result);
     for (char& c : text)
       if (c == '\r') c = '\n';
-    std::cout << text << '\n' << std::flush;
+    printResult(text);
     return kAllGood;
   }
-  std::cout << "?\n" << std::flush;
+  printResult("?");
   // A plug-in function's failure is told by Vesko_LastError; the others here.
   if (!failure.external)
     std::fprintf(stderr, "vesko-calc: %s: %s (error %d)\n", expression.c_str(),
@@ -154,7 +166,7 @@ int readTerminal() {
     status = std::max(status, evaluateLine(line));
   }
   if (!error.empty()) std::fprintf(stderr, "vesko-calc: %s\n", error.c_str());
-  std::cout << '\n';
+  std::fputc('\n', stdout);
   return status;
 }
 
@@ -162,21 +174,30 @@ int readStandardInput() {
   if (vesko_host::TerminalLineReader::usable()) return readTerminal();
   const bool terminal = isatty(STDIN_FILENO) != 0;
   int status = kAllGood;
-  std::string line;
+  char* buffer = nullptr;
+  std::size_t capacity = 0;
   for (;;) {
-    if (terminal) std::cout << "vesko> " << std::flush;
-    if (!std::getline(std::cin, line)) break;
+    if (terminal) {
+      std::fputs("vesko> ", stdout);
+      std::fflush(stdout);
+    }
+    const ssize_t read = getline(&buffer, &capacity, stdin);
+    if (read < 0) break;
+    std::string line(buffer, static_cast<std::size_t>(read));
+    if (!line.empty() && line.back() == '\n') line.pop_back();
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
     status = std::max(status, evaluateLine(line));
   }
-  if (terminal) std::cout << '\n';
+  std::free(buffer);
+  if (terminal) std::fputc('\n', stdout);
   return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  outputIsTerminal = isatty(STDOUT_FILENO) != 0;
   Options options;
   if (const int stop = readOptions(argc, argv, &options); stop >= 0) return stop;
 

@@ -11,7 +11,19 @@
 #include "host/substitute_host.h"
 
 namespace vesko_host {
+
+std::atomic<const void*> recentHandles[kObjectKindCount][kRecentHandleSlots];
+
 namespace {
+
+// Takes `address` out of the cache of good handles, whatever its kind.
+void forgetRecent(const void* address) {
+  for (int kind = 0; kind < kObjectKindCount; ++kind) {
+    std::atomic<const void*>& slot = recentHandle(address, static_cast<ObjectKind>(kind));
+    if (slot.load(std::memory_order_relaxed) == address)
+      slot.store(nullptr, std::memory_order_relaxed);
+  }
+}
 
 // Every object whose handle was handed out and that still exists, and the
 // addresses of plug-in objects the plug-in deleted (marked deleted) until
@@ -209,6 +221,7 @@ void forgetRange(const void* first) {
 
 void forgetObject(const void* object) {
   const Hold hold(registryLock());
+  forgetRecent(object);
   AddressRecord* found = registry().find(object);
   if (found == nullptr || found->deleted) return;
   if (found->owner == static_cast<uint8_t>(Ownership::plugin)) --liveCounts[found->kind];
@@ -233,7 +246,9 @@ const void* lookUpObject(const void* handle, ObjectKind kind, const char* operat
   LentView named;
   if (checkHandle(handle, kind, operation, &entry, view != nullptr ? view : &named)) {
     // A view's handle is no object: only callers that ask for views get one.
-    if (view != nullptr || named.owner == nullptr) return handle;
+    const bool object = (view != nullptr ? view->owner : named.owner) == nullptr;
+    if (object) recentHandle(handle, kind).store(handle, std::memory_order_relaxed);
+    if (view != nullptr || object) return handle;
     recordViolation(std::string(operation) + ": a view where an object is needed " +
                     describeHandle(handle));
   }
@@ -267,6 +282,7 @@ bool checkPointer(const void* pointer, const char* what, const char* operation, 
 }
 
 void noteDeleted(const void* handle) {
+  forgetRecent(handle);
   beingDeleted = handle;
 }
 

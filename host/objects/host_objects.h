@@ -13,6 +13,7 @@
 #ifndef VESKO_HOST_HOST_OBJECTS_H
 #define VESKO_HOST_HOST_OBJECTS_H
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -174,6 +175,22 @@ struct LentView {
   std::size_t index = 0;
 };
 
+// Handles of objects (not views) lately found good, by kind and a few
+// bits of the address.  A handle found here is good without a registry
+// probe: an address leaves this cache when its object leaves the registry
+// or is marked deleted (forgetObject, noteDeleted).  Slots are written under
+// the registry's lock and read without it, hence atomic (plain moves on
+// x86-64).
+inline constexpr std::size_t kRecentHandleSlots = 64;
+extern std::atomic<const void*> recentHandles[kObjectKindCount][kRecentHandleSlots];
+inline std::atomic<const void*>& recentHandle(const void* handle, ObjectKind kind) {
+  const auto address = reinterpret_cast<uintptr_t>(handle);
+  return recentHandles[static_cast<int>(kind)][(address >> 4) % kRecentHandleSlots];
+}
+inline bool isRecentHandle(const void* handle, ObjectKind kind) {
+  return handle != nullptr && recentHandle(handle, kind).load(std::memory_order_relaxed) == handle;
+}
+
 // Answers the object behind a handle passed to `operation`, or nullptr after
 // recording the misuse and setting the error record's code to 2.  The
 // handle of a view is answered as it is and must not be read through:
@@ -182,6 +199,7 @@ const void* lookUpObject(const void* handle, ObjectKind kind, const char* operat
                          FMErrorRecord* e, LentView* view = nullptr);
 template <typename T>
 T* useHandle(const T* handle, const char* operation, FMErrorRecord* e) {
+  if (isRecentHandle(handle, kindOf(handle))) return const_cast<T*>(handle);
   return const_cast<T*>(static_cast<const T*>(lookUpObject(handle, kindOf(handle), operation, e)));
 }
 // Texts and data vectors may be views: for one of those these answer an
@@ -205,9 +223,20 @@ bool checkPointer(const void* pointer, const char* what, const char* operation, 
 // Records a misuse: printed to standard error, kept for takeViolations().
 void recordViolation(std::string message);
 
+// Operations counted so far, and the number of the one that is to fail
+// (0 for none).
+extern std::atomic<uint64_t> operationsBegun;
+extern std::atomic<uint64_t> faultDue;
+// Fails the operation now beginning with the injected fault's code.
+bool injectFault(FMErrorRecord* e);
 // Counts an FM_ operation and applies an injected fault; false means the
 // operation must not run (the code is already set).
-bool beginOperation(FMErrorRecord* e);
+inline bool beginOperation(FMErrorRecord* e) {
+  const uint64_t n = operationsBegun.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (n != faultDue.load(std::memory_order_relaxed)) [[likely]]
+    return true;
+  return injectFault(e);
+}
 // Counts a delete.  A delete never fails: no owner could do anything about
 // it but leak, so a fault due on a delete strikes the next operation.
 void beginDelete();

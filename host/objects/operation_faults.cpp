@@ -5,29 +5,25 @@
 #include "host/substitute_host.h"
 
 namespace vesko_host {
-namespace {
 
 // Atomic for hosts that call from several threads; a fault is meant for
 // tests that call from one.
-std::atomic<uint64_t> operations = 0;
-std::atomic<uint64_t> faultAt = 0;  // the number of the operation that fails; 0 for none
-std::atomic<int> faultCode = 0;
+std::atomic<uint64_t> operationsBegun = 0;
+std::atomic<uint64_t> faultDue = 0;
 
+namespace {
+std::atomic<int> faultCode = 0;
 }  // namespace
 
-bool beginOperation(FMErrorRecord* e) {
-  const uint64_t n = ++operations;
-  if (faultAt != 0 && n == faultAt) {
-    faultAt = 0;
-    setErrorCode(e, faultCode);
-    return false;
-  }
-  return true;
+bool injectFault(FMErrorRecord* e) {
+  faultDue = 0;
+  setErrorCode(e, faultCode);
+  return false;
 }
 
 void beginDelete() {
-  const uint64_t n = ++operations;
-  if (faultAt == n) ++faultAt;
+  const uint64_t n = ++operationsBegun;
+  if (faultDue == n) ++faultDue;
 }
 
 void setErrorCode(FMErrorRecord* e, int code) {
@@ -35,12 +31,12 @@ void setErrorCode(FMErrorRecord* e, int code) {
 }
 
 void failOperation(std::uint64_t n, int code) {
-  faultAt = n == 0 ? 0 : operations + n;
+  faultDue = n == 0 ? 0 : operationsBegun.load() + n;
   faultCode = code;
 }
 
 std::uint64_t operationCount() {
-  return operations;
+  return operationsBegun;
 }
 
 }  // namespace vesko_host

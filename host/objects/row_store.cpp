@@ -62,6 +62,7 @@ using StandIns = std::unordered_map<std::size_t, std::unique_ptr<T>>;
 template <typename T>
 Found<T> findView(const T* handle, const char* operation, FMErrorRecord* e,
                   StandIns<T> FMRowVect::*standIns) {
+  if (isRecentHandle(handle, kindOf(handle))) return {const_cast<T*>(handle)};
   LentView view;
   if (lookUpObject(handle, kindOf(handle), operation, e, &view) == nullptr) return {};
   if (view.owner == nullptr) return {const_cast<T*>(handle)};

@@ -41,6 +41,14 @@ int16_t PreparedCall::call() {
                                     &objects_->parameters, &objects_->answer);
 }
 
+const FMDataVect* PreparedCall::parameters() const {
+  return &objects_->parameters;
+}
+
+FMData* PreparedCall::answer() const {
+  return &objects_->answer;
+}
+
 Value PreparedCall::result() const {
   return valueOf(objects_->answer);
 }

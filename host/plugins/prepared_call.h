@@ -26,6 +26,9 @@ class PreparedCall {
   // host error number.  The result value is reused from call to call.
   int16_t call();
   Value result() const;
+  // The handles the handler is given, for replaying its host operations.
+  const FMDataVect* parameters() const;
+  FMData* answer() const;
 
  private:
   struct Objects;

@@ -51,6 +51,24 @@ TEST_F(InstrumentTest, UseAfterDeleteAnswersNeutralValues) {
   FM_Data_Delete(d, e());
 }
 
+TEST_F(InstrumentTest, AHandleFoundGoodLatelyIsStillCheckedForKindAndLife) {
+  // Each handle is used first, so a later check may take the fast path.
+  FMData* d = FM_Data_Constructor1(e());
+  const FMText* lent = FM_Data_GetAsText(d, e());
+  EXPECT_EQ(FM_Text_GetSize(lent, e()), 0u);
+  EXPECT_EQ(FM_Data_GetNativeType(d, e()), FM_KIND_INVALID);
+  // The same address as another kind of object.
+  FM_Text_GetSize(reinterpret_cast<const FMText*>(d), e());
+  EXPECT_NE(onlyViolation().find("is a data, not a text"), std::string::npos);
+  // A text lent by a data that is gone, and the data itself.
+  FM_Data_Delete(d, e());
+  FM_Text_GetSize(lent, e());
+  EXPECT_EQ(code(), FM_ERROR_FAILURE);
+  EXPECT_NE(onlyViolation().find("FM_Text_GetSize"), std::string::npos);
+  FM_Data_GetNativeType(d, e());
+  EXPECT_NE(onlyViolation().find("use of a deleted data"), std::string::npos);
+}
+
 TEST_F(InstrumentTest, BorrowedAndHostOwnedObjectsCannotBeDeleted) {
   FMData* d = FM_Data_Constructor1(e());
   FM_Text_Delete(const_cast<FMText*>(FM_Data_GetAsText(d, e())), e());
