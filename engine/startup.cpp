@@ -8,6 +8,7 @@
 #include "engine/embedded_scripts.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
+#include "library/argument_bounds.h"
 #include "library/ascii85.h"
 #include "library/base64.h"
 #include "library/pack.h"
@@ -166,6 +167,8 @@ int buildEnvironment(lua_State* L) {
   currentCoroutine = first;
 
   openLibraries(L, kFirstSet);
+  // Before re and the start-up scripts take copies of library functions.
+  boundCoreLibraryArguments(L);
 
   registerTimestampType(L);
   lua_pop(L, 1);
@@ -182,6 +185,7 @@ int buildEnvironment(lua_State* L) {
   lua_pop(L, 1);
 
   openLibraries(L, kSecondSet);
+  boundSocketArguments(L);
 
   runModule(L, "socket", socketModule);
   runModule(L, "ltn12", ltn12Module);
