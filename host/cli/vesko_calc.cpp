@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -37,6 +38,9 @@ Options:
                  built from examples/sample.sql (installed next to vesko-calc)
   --plugin PATH  the plug-in library to load; without it, libvesko.so next
                  to vesko-calc or in the build tree
+  --query-seconds S   stop an SQL query after S seconds (default 60; 0: never)
+  --query-memory B    the most bytes a query's rows may hold (default 1 GiB;
+                 0: no cap); past either, ExecuteSQL answers error 8311 or 8312
   --help         this text
 
 The calculation language:
@@ -76,7 +80,22 @@ struct Options {
   std::string database;  // empty: the sample
   std::string plugin;    // empty: the default places
   std::vector<std::string> expressions;
+  vesko_host::QueryLimits queryLimits;
 };
+
+// Sets the limit that `option` names from `text`; false when it is not a
+// number at least 0.
+bool readQueryLimit(const std::string& option, const char* text, vesko_host::QueryLimits* limits) {
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(value >= 0) || value > 1e15) return false;
+  if (option == "--query-seconds") {
+    limits->seconds = value;
+  } else {
+    limits->rowBytes = static_cast<std::size_t>(value);
+  }
+  return true;
+}
 
 // Reads the options; answers the exit status to stop with, or -1 to go on.
 int readOptions(int argc, char** argv, Options* options) {
@@ -96,12 +115,20 @@ int readOptions(int argc, char** argv, Options* options) {
     } else if (argument == "--help") {
       std::fputs(kUsage, stdout);
       return kAllGood;
+    } else if ((argument == "--query-seconds" || argument == "--query-memory") && i + 1 < argc) {
+      if (!readQueryLimit(argument, argv[++i], &options->queryLimits)) {
+        std::fprintf(stderr, "vesko-calc: %s needs a number at least 0, not %s\n",
+                     argument.c_str(), argv[i]);
+        return kUsageOrMalformed;
+      }
     } else if ((argument == "--db" || argument == "--plugin") && i + 1 < argc) {
       (argument == "--db" ? options->database : options->plugin) = argv[++i];
     } else {
       std::fprintf(
           stderr, "vesko-calc: %s %s (try --help)\n", argument.c_str(),
-          argument == "--db" || argument == "--plugin" ? "needs a value" : "is not an option");
+          argument == "--db" || argument == "--plugin" || argument.rfind("--query-", 0) == 0
+              ? "needs a value"
+              : "is not an option");
       return kUsageOrMalformed;
     }
   }
@@ -133,7 +160,8 @@ int evaluateLine(const std::string& expression) {
     for (char& c : text)
       if (c == '\r') c = '\n';
     std::cout << text << '\n' << std::flush;
-    return kAllGood;
+    // A value with no text form (a number out of range) shows as "?" too.
+    return text == "?" ? kSomeFailed : kAllGood;
   }
   std::cout << "?\n" << std::flush;
   // A plug-in function's failure is told by Vesko_LastError; the others here.
@@ -184,8 +212,12 @@ int main(int argc, char** argv) {
   const std::string database =
       !options.database.empty() ? options.database
                                 : firstExisting({here + "/sample.sqlite", VESKO_SAMPLE_DATABASE});
+  // The sample is shared by every run; only a file named with --db changes.
+  const auto access = options.database.empty() ? vesko_host::DatabaseAccess::kReadOnly
+                                               : vesko_host::DatabaseAccess::kReadWrite;
+  vesko_host::setQueryLimits(options.queryLimits);
   std::string error;
-  if (!vesko_host::openDatabase(database, &error)) {
+  if (!vesko_host::openDatabase(database, &error, access)) {
     std::fprintf(stderr, "vesko-calc: cannot open the database %s\n", error.c_str());
     return kUsageOrMalformed;
   }
