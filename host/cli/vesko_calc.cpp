@@ -117,8 +117,8 @@ int readOptions(int argc, char** argv, Options* options) {
       return kAllGood;
     } else if ((argument == "--query-seconds" || argument == "--query-memory") && i + 1 < argc) {
       if (!readQueryLimit(argument, argv[++i], &options->queryLimits)) {
-        std::fprintf(stderr, "vesko-calc: %s needs a number at least 0, not %s\n",
-                     argument.c_str(), argv[i]);
+        std::fprintf(stderr, "vesko-calc: %s needs a number at least 0, not %s\n", argument.c_str(),
+                     argv[i]);
         return kUsageOrMalformed;
       }
     } else if ((argument == "--db" || argument == "--plugin") && i + 1 < argc) {

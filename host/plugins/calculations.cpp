@@ -11,6 +11,7 @@ namespace {
 
 std::vector<uint64_t> running;  // innermost last
 uint64_t lastId = 0;
+std::size_t reservedLevels = 0;  // by the running calculations, at most the budget
 
 }  // namespace
 
@@ -21,6 +22,16 @@ CalculationScope::CalculationScope()
 
 CalculationScope::~CalculationScope() {
   running.pop_back();
+}
+
+LevelReservation::LevelReservation(std::size_t wanted)
+    : levels(wanted), refused(wanted > kEvaluationLevelBudget - reservedLevels) {
+  if (refused) levels = 0;
+  reservedLevels += levels;
+}
+
+LevelReservation::~LevelReservation() {
+  reservedLevels -= levels;
 }
 
 uint64_t currentCalculation() {

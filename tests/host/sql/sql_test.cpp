@@ -113,7 +113,8 @@ TEST_F(SqlTest, RunawayQueriesAreBounded) {
   const char* endless =
       "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT count(*) FROM r";
   const char* endlessRows =
-      "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT n, 'some text' FROM r";
+      "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT n, 'some text' FROM "
+      "r";
   std::vector<std::string> rows;
   vesko_host::setQueryLimits({0.2, 0});
   EXPECT_EQ(query(endless, &rows), 8311);
@@ -131,8 +132,8 @@ TEST_F(SqlTest, RunawayQueriesAreBounded) {
 
 TEST_F(SqlTest, AReadOnlyFileKeepsItsTables) {
   std::string error;
-  ASSERT_TRUE(vesko_host::openDatabase(path_.string(), &error,
-                                       vesko_host::DatabaseAccess::kReadOnly))
+  ASSERT_TRUE(
+      vesko_host::openDatabase(path_.string(), &error, vesko_host::DatabaseAccess::kReadOnly))
       << error;
   std::vector<std::string> rows;
   EXPECT_EQ(query("DROP TABLE t", &rows), 8310);
