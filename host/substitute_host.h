@@ -79,7 +79,7 @@ void closeDatabase();
 // they are dropped with kHostErrorQueryTooLarge.  0 removes a bound.
 struct QueryLimits {
   double seconds = 60;
-  std::size_t rowBytes = std::size_t{1} << 30;
+  std::size_t rowBytes = std::size_t{256} << 20;
 };
 void setQueryLimits(const QueryLimits& limits);
 QueryLimits queryLimits();

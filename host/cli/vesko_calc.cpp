@@ -39,7 +39,7 @@ Options:
   --plugin PATH  the plug-in library to load; without it, libvesko.so next
                  to vesko-calc or in the build tree
   --query-seconds S   stop an SQL query after S seconds (default 60; 0: never)
-  --query-memory B    the most bytes a query's rows may hold (default 1 GiB;
+  --query-memory B    the most bytes a query's rows may hold (default 256 MiB;
                  0: no cap); past either, ExecuteSQL answers error 8311 or 8312
   --help         this text
 
