@@ -35,7 +35,8 @@ the start. Up/Down (Ctrl-P/Ctrl-N) go through the earlier lines, kept in
 Options:
   --db FILE      the database file, an SQLite file, that ExecuteSQL queries
                  and Get(FilePath) names; without it, the sample database
-                 built from examples/sample.sql (installed next to vesko-calc)
+                 built from examples/sample.sql (installed next to vesko-calc),
+                 opened read-only
   --plugin PATH  the plug-in library to load; without it, libvesko.so next
                  to vesko-calc or in the build tree
   --query-seconds S   stop an SQL query after S seconds (default 60; 0: never)
