@@ -4,11 +4,18 @@
 
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <utility>
 
 #include <lua.hpp>
+
+extern "C" {
+int luaopen_bit(lua_State* L);
+int luaopen_lpeg(lua_State* L);
+int luaopen_socket_core(lua_State* L);
+}
 
 namespace vesko {
 
@@ -376,6 +383,52 @@ int runSelect(lua_State* L, lua_CFunction original) {
   return results;
 }
 
+// --- the libraries loaded again -------------------------------------------
+
+// package.loadlib and the searchers of require find a bundled library's
+// opener again when a script names its file; that opener would register
+// the library's own functions over the wrapped ones.  Each one found is
+// handed out as openBounded, which wraps what it opens.
+struct Opener {
+  lua_CFunction open;
+  const char* table;
+};
+const Opener kOpeners[] = {
+    {luaopen_bit, "bit"}, {luaopen_lpeg, "lpeg"}, {luaopen_socket_core, "socket"}};
+
+void wrapTable(lua_State* L, const char* tableName);
+void wrapPatternOperators(lua_State* L);
+
+// The opener of upvalue 1 called with the arguments; its results, the table
+// first, wrapped.  [-0, +n]
+int openBounded(lua_State* L) {
+  const auto* opener = static_cast<const Opener*>(lua_touserdata(L, lua_upvalueindex(1)));
+  lua_pushcfunction(L, opener->open);
+  lua_insert(L, 1);
+  lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+  if (lua_istable(L, 1)) {
+    lua_pushvalue(L, 1);
+    wrapTable(L, opener->table);
+    if (opener->open == luaopen_lpeg) wrapPatternOperators(L);
+    lua_pop(L, 1);
+  }
+  return lua_gettop(L);
+}
+
+int runFindingOpener(lua_State* L, lua_CFunction original) {
+  const int results = original(L);
+  if (results < 1) return results;
+  const int first = lua_gettop(L) - results + 1;
+  const lua_CFunction found = lua_tocfunction(L, first);
+  for (const Opener& opener : kOpeners) {
+    if (found != opener.open) continue;
+    lua_pushlightuserdata(L, const_cast<Opener*>(&opener));
+    lua_pushcclosure(L, openBounded, 1);
+    lua_replace(L, first);
+  }
+  return results;
+}
+
 // --- the wrapped functions -------------------------------------------------
 
 // Runs a wrapped function: its check, then the library's function, in the
@@ -391,6 +444,8 @@ int checkThenRun(lua_State* L, lua_CFunction original) {
 // Where a wrapped function lives: a global table ("" for the globals), or
 // kPatternOperators, the metatable LPeg gives every pattern.
 constexpr const char* kPatternOperators = "lpeg pattern";
+// and kSearchers, package.loaders, whose entries are numbered.
+constexpr const char* kSearchers = "package.loaders";
 
 struct Bounded {
   const char* table;
@@ -445,6 +500,11 @@ constexpr Bounded kBounded[] = {
     {kPatternOperators, "__div", checkThenRun<checkPattern>},
     {kPatternOperators, "__unm", checkThenRun<checkPattern>},
     {kPatternOperators, "__len", checkThenRun<checkPattern>},
+    {"package", "loadlib", runFindingOpener},
+    {kSearchers, "1", runFindingOpener},
+    {kSearchers, "2", runFindingOpener},
+    {kSearchers, "3", runFindingOpener},
+    {kSearchers, "4", runFindingOpener},
     {"socket", "select", runSelect},
     {"socket", "skip", checkThenRun<checkSkip>},
     {"socket", "sleep", checkThenRun<checkSleep>},
@@ -467,12 +527,21 @@ constexpr std::array<lua_CFunction, sizeof...(I)> makeWrappers(std::index_sequen
 }
 constexpr auto kWrappers = makeWrappers(std::make_index_sequence<kBoundedCount>());
 
+// Pushes the key of wrapped function `i` in its table.
+void pushKey(lua_State* L, std::size_t i) {
+  if (kBounded[i].table == kSearchers) {
+    lua_pushinteger(L, std::atoi(kBounded[i].name));
+  } else {
+    lua_pushstring(L, kBounded[i].name);
+  }
+}
+
 // Replaces field `name` of the table at `table`, when it is a C function,
 // by wrapper `i` with the same upvalues and environment, so that the
 // library's function runs in the wrapper's frame as it ran in its own.
 // Stack unchanged.
 void wrapField(lua_State* L, int table, std::size_t i) {
-  lua_pushstring(L, kBounded[i].name);
+  pushKey(L, i);
   lua_rawget(L, table);
   const lua_CFunction function = lua_tocfunction(L, -1);
   if (function == nullptr || function == kWrappers[i]) {
@@ -486,7 +555,7 @@ void wrapField(lua_State* L, int table, std::size_t i) {
   lua_pushcclosure(L, kWrappers[i], upvalues);
   lua_getfenv(L, original);
   lua_setfenv(L, -2);
-  lua_pushstring(L, kBounded[i].name);
+  pushKey(L, i);
   lua_insert(L, -2);
   lua_rawset(L, table);
   lua_pop(L, 1);
@@ -513,16 +582,13 @@ void wrapGlobalTable(lua_State* L, const char* name) {
 }
 
 // LPeg keeps its operators in the metatable of every pattern; one made by
-// the library's own lpeg.P(true) leads to it.  Stack unchanged.
+// P(true) of the LPeg table on top leads to it.  Stack unchanged.
 void wrapPatternOperators(lua_State* L) {
-  lua_getglobal(L, "lpeg");
-  if (lua_istable(L, -1)) {
-    lua_getfield(L, -1, "P");
-    lua_pushboolean(L, 1);
-    if (lua_pcall(L, 1, 1, 0) == 0 && lua_getmetatable(L, -1)) {
-      wrapTable(L, kPatternOperators);
-      lua_pop(L, 1);
-    }
+  if (!lua_istable(L, -1)) return;
+  lua_getfield(L, -1, "P");
+  lua_pushboolean(L, 1);
+  if (lua_pcall(L, 1, 1, 0) == 0 && lua_getmetatable(L, -1)) {
+    wrapTable(L, kPatternOperators);
     lua_pop(L, 1);
   }
   lua_pop(L, 1);
@@ -531,8 +597,19 @@ void wrapPatternOperators(lua_State* L) {
 }  // namespace
 
 void boundCoreLibraryArguments(lua_State* L) {
-  for (const char* name : {"", "table", "string", "debug", "bit"}) wrapGlobalTable(L, name);
+  for (const char* name : {"", "table", "string", "debug", "bit", "package"}) {
+    wrapGlobalTable(L, name);
+  }
+  lua_getglobal(L, "package");
+  if (lua_istable(L, -1)) {
+    lua_getfield(L, -1, "loaders");
+    wrapTable(L, kSearchers);
+    lua_pop(L, 1);
+  }
+  lua_pop(L, 1);
+  lua_getglobal(L, "lpeg");
   wrapPatternOperators(L);
+  lua_pop(L, 1);
   wrapGlobalTable(L, "lpeg");
 }
 

@@ -128,6 +128,17 @@ TEST_F(ArgumentBoundsTest, ScriptsCannotReachTheUncheckedFunctions) {
             "1");
   EXPECT_EQ(errorOf("debug.getregistry()['lpeg-pattern'].__pow(lpeg.P'a', 2^31)"),
             "bad argument #2 to '__pow' (out of range)");
+  // Loading a library's file again opens it with the same bounds, and
+  // the operators it registers again stay bounded too.
+  EXPECT_EQ(errorOf("(function() package.loaded.bit = nil return require('bit').tohex(1, 2^31) "
+                    "end)()"),
+            "bad argument #2 to 'tohex' (out of range)");
+  EXPECT_EQ(errorOf("package.loaders[3]('lpeg')().P(2^31)"),
+            "bad argument #1 to 'P' (out of range)");
+  EXPECT_EQ(errorOf("lpeg.P'a' ^ 2^31"), "bad argument #2 to '?' (out of range)");
+  EXPECT_EQ(errorOf("package.loaders[3]('socket.core')().skip(-20, 1)"),
+            "bad argument #1 to 'skip' (out of range)");
+  EXPECT_EQ(run("return require('bit').tohex(255, 4)"), "00ff");
 }
 
 // socket.select asks each object once for its descriptor and checks it;
