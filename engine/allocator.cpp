@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "engine/engine.h"
 #include "lua.hpp"
 
 namespace vesko::engine {
@@ -9,9 +10,11 @@ namespace vesko::engine {
 namespace {
 
 struct Usage {
-  std::size_t limit = 0;     // 0: none
-  std::size_t held = 0;      // bytes in blocks the interpreter holds
-  bool protectedRun = true;  // start-up runs under a protected call
+  std::size_t limit = 0;  // 0: none
+  std::size_t held = 0;   // bytes in blocks the interpreter holds
+  // Only ProtectedRun scopes apply the ceiling: start-up and shutdown never
+  // run under it, so the interpreter is always built whole.
+  bool protectedRun = false;
 };
 // One interpreter at a time; its usage starts at zero with it.
 Usage usage;
@@ -61,6 +64,23 @@ ProtectedRun::ProtectedRun() : outer_(usage.protectedRun) {
 }
 ProtectedRun::~ProtectedRun() {
   usage.protectedRun = outer_;
+}
+
+namespace {
+
+// [-0, +0]
+int collectAll(lua_State* L) {
+  lua_gc(L, LUA_GCCOLLECT, 0);
+  return 0;
+}
+
+}  // namespace
+
+void collectAfterMemoryError() {
+  lua_State* L = mainState;
+  if (L == nullptr) return;
+  UnprotectedWork unlimited;
+  if (lua_cpcall(L, collectAll, nullptr) != 0) lua_pop(L, 1);
 }
 
 }  // namespace vesko::engine

@@ -45,6 +45,14 @@ class ProtectedRun {
   bool outer_;
 };
 
+// After a call ran out of memory under the ceiling: collects everything
+// the failed code left behind, without the ceiling, so that the next call
+// starts with what is really in use.  The collector of this interpreter
+// never collects on its own when an allocation fails.  A finalizer that
+// raises ends the collection early, quietly.  Runs on the main state.
+// [-0, +0]
+void collectAfterMemoryError();
+
 }  // namespace vesko::engine
 
 #endif

@@ -8,6 +8,7 @@
 #include "engine/embedded_scripts.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
+#include "engine/time_limit.h"
 #include "library/argument_bounds.h"
 #include "library/ascii85.h"
 #include "library/base64.h"
@@ -167,6 +168,7 @@ int buildEnvironment(lua_State* L) {
   currentCoroutine = first;
 
   openLibraries(L, kFirstSet);
+  watchCoroutines(L);
   // Before re and the start-up scripts take copies of library functions.
   boundCoreLibraryArguments(L);
 

@@ -2,8 +2,7 @@
 
 #include <cstring>
 #include <ctime>
-
-#include "lua.hpp"
+#include <vector>
 
 namespace vesko::engine {
 
@@ -29,25 +28,104 @@ int64_t calendarClock() {
 
 namespace {
 
-// The difference of two readings in signed 32-bit arithmetic, as seconds.
-double processorSeconds(int32_t now) {
+// The start of the outermost run now going (of the latest one between
+// runs): the deadline is measured from here.
+int32_t deadlineClock = 0;
+int64_t deadlineTime = 0;
+
+// TimedRun scopes now open, and whether their deadline has passed.  The
+// overrun state lasts until the outermost scope ends.
+int depth = 0;
+bool overrun = false;
+
+// The threads the open runs execute, outermost first: each run's own and
+// every coroutine resumed inside it.  A thread may appear more than once.
+std::vector<lua_State*>& runningThreads() {
+  static std::vector<lua_State*> threads = [] {
+    std::vector<lua_State*> list;
+    list.reserve(256);
+    return list;
+  }();
+  return threads;
+}
+
+lua_CFunction baseXpcall = nullptr;
+
+// The difference of two millisecond readings in signed 32-bit arithmetic,
+// as seconds.
+double secondsSince(int32_t start, int32_t now) {
   const auto difference =
-      static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(runStartClock));
+      static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(start));
   return static_cast<double>(difference) / 1000.0;
 }
 
+bool deadlinePassed() {
+  if (timeLimit <= 0) return false;
+  return secondsSince(deadlineClock, millisecondClock()) > timeLimit ||
+         static_cast<double>(calendarClock() - deadlineTime) + 1.0 > timeLimit;
+}
+
+void timeLimitHook(lua_State* L, lua_Debug*);
+
+// The message handler an overrun leaves in xpcall frames: the error goes
+// on as it is.  [-0, +0]
+int handOnError(lua_State* L) {
+  lua_settop(L, 1);
+  return 1;
+}
+
+// Makes T raise at every instruction and gives each xpcall frame on it the
+// handler on top of L's stack (L is the thread the hook runs on; T may be
+// L).  Nothing is allocated on T: a thread other than L is suspended in a
+// resume or a host call and must not run a collection step.  [-0, +0] on
+// both.
+void stopThread(lua_State* L, lua_State* T) {
+  lua_sethook(T, timeLimitHook, LUA_MASKCOUNT, 1);
+  if (baseXpcall == nullptr) return;
+  lua_Debug frame;
+  for (int level = 0; lua_getstack(T, level, &frame) != 0; ++level) {
+    // A suspended thread's top frame is a C function with room to spare.
+    if (lua_checkstack(T, 2) == 0) return;
+    lua_getinfo(T, "f", &frame);
+    const bool isXpcall = lua_tocfunction(T, -1) == baseXpcall;
+    lua_pop(T, 1);
+    // xpcall keeps its handler in its first slot while it calls.
+    if (!isXpcall || lua_getlocal(T, &frame, 1) == nullptr) continue;
+    const bool replaced = lua_tocfunction(T, -1) == handOnError;
+    lua_pop(T, 1);
+    if (replaced) continue;
+    lua_pushvalue(L, -1);
+    lua_xmove(L, T, 1);
+    lua_setlocal(T, &frame, 1);
+  }
+}
+
+// Stops L and every thread of the open runs.  [-0, +0]
+void stopRun(lua_State* L) {
+  lua_pushcfunction(L, handOnError);
+  stopThread(L, L);
+  if (overrun) {
+    for (lua_State* T : runningThreads()) stopThread(L, T);
+  }
+  lua_pop(L, 1);
+}
+
 void timeLimitHook(lua_State* L, lua_Debug*) {
-  const int32_t now = millisecondClock();
-  const int64_t calendar = calendarClock();
-  if (timeLimit <= 0) return;
-  const bool overrun = processorSeconds(now) > timeLimit ||
-                       static_cast<double>(calendar - runStartTime) + 1.0 > timeLimit;
-  if (!overrun) return;
-  // From now on every instruction raises, so the error escapes one
-  // protected call after another instead of being caught and retried for
-  // ever.  The next arming restores the normal interval.
-  lua_sethook(L, timeLimitHook, LUA_MASKCOUNT, 1);
+  if (!overrun) {
+    if (!deadlinePassed()) return;
+    // Between runs there is nothing to stop but L.
+    overrun = depth > 0;
+  }
+  stopRun(L);
   luaL_error(L, "Time limit exceeded.");
+}
+
+// lua_sethook restarts the instruction count, so a thread that already
+// has the hook keeps it as it is: a loop whose every turn starts a nested
+// run on the same thread must still reach its next check.
+void setHook(lua_State* L, lua_Hook hook, int mask, int count) {
+  if (lua_gethook(L) == hook && lua_gethookmask(L) == mask && lua_gethookcount(L) == count) return;
+  lua_sethook(L, hook, mask, count);
 }
 
 }  // namespace
@@ -55,17 +133,83 @@ void timeLimitHook(lua_State* L, lua_Debug*) {
 void armTimeLimit(lua_State* L) {
   runStartClock = millisecondClock();
   runStartTime = calendarClock();
+  if (depth == 0) {
+    deadlineClock = runStartClock;
+    deadlineTime = runStartTime;
+  }
   if (hookInterval > 0) {
-    lua_sethook(L, timeLimitHook, LUA_MASKCOUNT, hookInterval);
+    setHook(L, timeLimitHook, LUA_MASKCOUNT, hookInterval);
   } else {
     lua_sethook(L, timeLimitHook, 0, 100);
   }
 }
 
-double elapsedSeconds() {
-  const double processor = processorSeconds(millisecondClock());
-  const auto calendar = static_cast<double>(calendarClock() - runStartTime);
+TimedRun::TimedRun(lua_State* L)
+    : thread_(L),
+      outerClock_(runStartClock),
+      outerTime_(runStartTime),
+      outerHook_(lua_gethook(L)),
+      outerMask_(lua_gethookmask(L)),
+      outerCount_(lua_gethookcount(L)) {
+  if (depth == 0) overrun = false;
+  armTimeLimit(L);
+  // Started from where no hook runs (a finalizer) after the deadline.
+  if (overrun) lua_sethook(L, timeLimitHook, LUA_MASKCOUNT, 1);
+  ++depth;
+  runningThreads().push_back(L);
+}
+
+TimedRun::~TimedRun() {
+  runningThreads().pop_back();
+  --depth;
+  runStartClock = outerClock_;
+  runStartTime = outerTime_;
+  if (depth == 0) {
+    // The hook stays on the thread; the next arming replaces it.
+    overrun = false;
+  } else if (overrun) {
+    lua_sethook(thread_, timeLimitHook, LUA_MASKCOUNT, 1);
+  } else {
+    setHook(thread_, outerHook_, outerMask_, outerCount_);
+  }
+}
+
+ResumedThread::ResumedThread(lua_State* co) {
+  runningThreads().push_back(co);
+}
+
+ResumedThread::~ResumedThread() {
+  runningThreads().pop_back();
+}
+
+void carryTimeLimit(lua_State* L, lua_State* co) {
+  const lua_Hook own = lua_gethook(co);
+  if (own != nullptr && own != timeLimitHook) return;
+  const lua_Hook current = lua_gethook(L);
+  if (current == timeLimitHook) {
+    setHook(co, timeLimitHook, lua_gethookmask(L), lua_gethookcount(L));
+  } else if (current == nullptr) {
+    lua_sethook(co, nullptr, 0, 0);
+  }
+}
+
+void rememberXpcall(lua_CFunction xpcall) {
+  baseXpcall = xpcall;
+}
+
+namespace {
+
+// Seconds since a run's start readings, as elapsedSeconds measures them.
+double secondsSinceStart(int32_t clock, int64_t time) {
+  const double processor = secondsSince(clock, millisecondClock());
+  const auto calendar = static_cast<double>(calendarClock() - time);
   return calendar > processor + 1.0 ? calendar : processor;
+}
+
+}  // namespace
+
+double elapsedSeconds() {
+  return secondsSinceStart(runStartClock, runStartTime);
 }
 
 // [-0, +1]
@@ -80,7 +224,8 @@ int scriptTime(lua_State* L) {
   if (std::strncmp(what, "elapsed", 7) == 0) {
     lua_pushnumber(L, elapsed);
   } else if (std::strncmp(what, "remaining", 9) == 0) {
-    lua_pushnumber(L, timeLimit - elapsed);
+    // A nested run has only what the outermost one has left.
+    lua_pushnumber(L, timeLimit - secondsSinceStart(deadlineClock, deadlineTime));
   } else if (std::strncmp(what, "timeout", 7) == 0) {
     lua_pushnumber(L, timeLimit);
   } else {

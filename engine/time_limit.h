@@ -1,11 +1,23 @@
 // Time limits: every run of Lua code is watched by a count hook that stops
 // it with "Time limit exceeded." once the limit has passed.
+//
+// Runs nest: a script may evaluate a calculation that starts another run.
+// The outermost run's start sets the deadline of the whole nest; a nested
+// run takes clocks of its own (vesko.ScriptTime's "elapsed") but never
+// moves that deadline, and the outer run's clocks and hook come back when
+// it ends.
+//
+// Once the deadline has passed, the run is overrun until its outermost run
+// ends: every thread the nest is executing gets a hook that raises on every
+// instruction, and the message handlers of their xpcall frames are
+// replaced by one that hands the error on untouched, so no script code
+// (which could catch the error, or loop where hooks are off) runs again.
 #ifndef VESKO_ENGINE_TIME_LIMIT_H
 #define VESKO_ENGINE_TIME_LIMIT_H
 
 #include <cstdint>
 
-struct lua_State;
+#include "lua.hpp"
 
 namespace vesko::engine {
 
@@ -29,9 +41,54 @@ int32_t millisecondClock();
 int64_t calendarClock();
 
 // Starts the clocks for a run on `L` and installs the time-limit hook on it
-// (or removes any hook when the interval is 0).  Also ends the "every
-// instruction raises" state a previous overrun left on `L`.
+// (or removes any hook when the interval is 0).  Outside any TimedRun the
+// run's clocks are also the deadline's.
 void armTimeLimit(lua_State* L);
+
+// One run of Lua code on `L`, from its arming to its end.  The outermost
+// one starts the deadline and ends the overrun state; a nested one gives
+// `L` back the hook it had.  Scopes end in the reverse order of their
+// start.
+class TimedRun {
+ public:
+  explicit TimedRun(lua_State* L);
+  ~TimedRun();
+  TimedRun(const TimedRun&) = delete;
+  TimedRun& operator=(const TimedRun&) = delete;
+
+ private:
+  lua_State* thread_;
+  int32_t outerClock_;
+  int64_t outerTime_;
+  lua_Hook outerHook_;
+  int outerMask_;
+  int outerCount_;
+};
+
+// A thread that code of the running nest resumes, listed for as long as it
+// runs so that an overrun reaches it too.
+class ResumedThread {
+ public:
+  explicit ResumedThread(lua_State* co);
+  ~ResumedThread();
+  ResumedThread(const ResumedThread&) = delete;
+  ResumedThread& operator=(const ResumedThread&) = delete;
+};
+
+// Gives `co` the time-limit hook of `L`, the thread about to resume it, so
+// that a coroutine made while the hook was off (or with other settings)
+// runs under the current ones.  A hook the script set on `co` itself, or
+// a hook on `L` that is not the time limit's, leaves `co` as it is.
+void carryTimeLimit(lua_State* L, lua_State* co);
+
+// Remembers the base library's xpcall, whose frames hold the message
+// handlers that an overrun replaces.
+void rememberXpcall(lua_CFunction xpcall);
+
+// Start-up, once the base library is open and before any script runs:
+// coroutine.resume and coroutine.wrap carry the time limit into the
+// coroutines they resume, and xpcall is remembered.  [-0, +0]
+void watchCoroutines(lua_State* L);
 
 // Seconds used by the run now going: the calendar reading when it runs
 // ahead of the millisecond clock by more than a second, else the latter.

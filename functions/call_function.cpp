@@ -74,9 +74,9 @@ int16_t handleCallFunction(int16_t, const FMExprEnv* env, const FMDataVect* para
     const ArgumentText name = readArgumentText(parameters, 0);
     lua_pushcfunction(co, resolveName);
     lua_pushlstring(co, name.data(), name.length);
-    engine::armTimeLimit(co);
     int lookup = 0;
     {
+      engine::TimedRun timed(co);  // an __index metamethod may loop
       engine::ProtectedRun run;
       lookup = lua_pcall(co, 1, 2, 0);
     }

@@ -34,7 +34,7 @@ class ThreadHold {
 
 int resumeCoroutine(lua_State* co, int nargs) {
   ThreadHold hold(co);
-  engine::armTimeLimit(co);
+  engine::TimedRun timed(co);
   engine::ProtectedRun run;
   return lua_resume(co, nargs);
 }

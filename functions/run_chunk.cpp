@@ -12,11 +12,13 @@ namespace vesko {
 
 int16_t failLoad(lua_State* L, int status, bool fromFile) {
   setErrorFromLua(loadStatusCode(status, fromFile), L);
+  if (status == LUA_ERRMEM) engine::collectAfterMemoryError();
   return kFailed;
 }
 
 int16_t failRun(lua_State* L, int status) {
   setErrorFromLua(runStatusCode(status), L);
+  if (status == LUA_ERRMEM) engine::collectAfterMemoryError();
   return kFailed;
 }
 
@@ -36,9 +38,9 @@ int16_t runLoadedChunk(const FMDataVect* parameters, uint32_t count, FMData* res
                        int16_t defaultCode) {
   lua_State* L = engine::mainState;
   if (!pushArguments(L, parameters, count, 1)) return failArguments();
-  engine::armTimeLimit(L);
   int status = 0;
   {
+    engine::TimedRun timed(L);
     engine::ProtectedRun run;
     status = lua_pcall(L, static_cast<int>(count - 1), LUA_MULTRET, 0);
   }

@@ -9,7 +9,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD:-$root/build-fuzz}
 seconds=${FUZZ_SECONDS:-5}
-targets=(codecs_fuzz pack_fuzz text_fuzz utf8_fuzz)
+targets=(codecs_fuzz pack_fuzz text_fuzz utf8_fuzz script_fuzz)
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DVESKO_FUZZ=ON -DVESKO_BENCH=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -7,6 +7,7 @@
 #include "engine/engine.h"
 #include "engine/error_record.h"
 #include "api/fm_api.h"
+#include "plugin/entry_lock.h"
 #include "plugin/registration.h"
 #include "plugin/string_table.h"
 
@@ -84,6 +85,7 @@ void answerString(FMCallRecord* record) {
 extern "C" __attribute__((visibility("default"))) void FMExternCallProc(FMCallRecord* record) {
   using namespace vesko;
   if (record == nullptr) return;
+  const std::lock_guard<std::recursive_mutex> entry(entryLock());
   engine::callRecord = record;
   try {
     switch (record->message) {

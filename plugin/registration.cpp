@@ -4,6 +4,7 @@
 
 #include "engine/engine.h"
 #include "functions/external_functions.h"
+#include "plugin/entry_lock.h"
 #include "plugin/host_interface.h"
 #include "plugin/string_table.h"
 
@@ -21,15 +22,23 @@ struct Function {
   FMExternalFunction handler;
 };
 
+// What the host calls: the handler, behind the entry lock.
+template <FMExternalFunction handler>
+int16_t serialized(int16_t functionId, const FMExprEnv* env, const FMDataVect* parameters,
+                   FMData* result) noexcept {
+  const std::lock_guard<std::recursive_mutex> entry(entryLock());
+  return handler(functionId, env, parameters, result);
+}
+
 // Number n's name and prototype are string n + 100.
 constexpr Function kFunctions[] = {
-    {1, 0, 1, handleVersion},
-    {2, 0, 1, handleLastError},
-    {3, 1, kAnyNumber, handleRunScript},
-    {4, 1, kAnyNumber, handleRunFile},
-    {5, 1, kAnyNumber, handleCallFunction},
-    {6, 0, 2, handleTimeout},
-    {7, 0, kAnyNumber, handleResumeFunction},
+    {1, 0, 1, serialized<handleVersion>},
+    {2, 0, 1, serialized<handleLastError>},
+    {3, 1, kAnyNumber, serialized<handleRunScript>},
+    {4, 1, kAnyNumber, serialized<handleRunFile>},
+    {5, 1, kAnyNumber, serialized<handleCallFunction>},
+    {6, 0, 2, serialized<handleTimeout>},
+    {7, 0, kAnyNumber, serialized<handleResumeFunction>},
 };
 
 void assignPrototype(FMText* text, int16_t number) {

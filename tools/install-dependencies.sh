@@ -9,6 +9,7 @@ packages=(
   liblua5.1-0-dev lua-socket lua-socket-dev lua-lpeg lua-lpeg-dev
   lua-filesystem-dev lua-bitop-dev
   libsqlite3-dev libgtest-dev googletest libbenchmark-dev
+  valgrind
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
+#include <mutex>
 #include <stdexcept>
 
 #include "host/objects/address_table.h"
@@ -20,8 +21,18 @@ AddressTable& registry() {
   return *table;
 }
 std::size_t deletedCount = 0;
-// Set between noteDeleted and the destructor's forgetObject.
-const void* beingDeleted = nullptr;
+// Set between noteDeleted and the destructor's forgetObject, on the thread
+// that deletes.
+thread_local const void* beingDeleted = nullptr;
+
+// Everything above and below is shared by the threads of a host that calls
+// the plug-in from more than one; each public function holds this lock.
+// Recursive: a check may record a violation.
+std::recursive_mutex& registryLock() {
+  static auto* lock = new std::recursive_mutex;
+  return *lock;
+}
+using Hold = std::lock_guard<std::recursive_mutex>;
 
 // The chunks of views lent by row vectors, sorted by address.  They never
 // overlap, and they come before the table, which may still hold deleted
@@ -163,6 +174,7 @@ const char* objectKindName(ObjectKind kind) {
 }
 
 void registerObject(const void* object, ObjectKind kind, Ownership owner, RegisteredFlag& flag) {
+  const Hold hold(registryLock());
   if (flag.value) return;
   const AddressRecord* before = registry().find(object);
   if (before != nullptr && before->deleted) --deletedCount;
@@ -174,6 +186,7 @@ void registerObject(const void* object, ObjectKind kind, Ownership owner, Regist
 
 void registerRange(const void* first, std::size_t count, std::size_t stride, ObjectKind kind,
                    void* owner, std::size_t firstIndex, const std::size_t* items) {
+  const Hold hold(registryLock());
   if (stride == 0 || (stride & (stride - 1)) != 0)
     throw std::logic_error("registerRange: the stride must be a power of two");
   const auto begin = reinterpret_cast<uintptr_t>(first);
@@ -186,6 +199,7 @@ void registerRange(const void* first, std::size_t count, std::size_t stride, Obj
 }
 
 void forgetRange(const void* first) {
+  const Hold hold(registryLock());
   const auto begin = reinterpret_cast<uintptr_t>(first);
   std::vector<LentRange>& list = lentRanges();
   std::erase_if(list, [&](const LentRange& range) { return range.first == begin; });
@@ -194,6 +208,7 @@ void forgetRange(const void* first) {
 }
 
 void forgetObject(const void* object) {
+  const Hold hold(registryLock());
   AddressRecord* found = registry().find(object);
   if (found == nullptr || found->deleted) return;
   if (found->owner == static_cast<uint8_t>(Ownership::plugin)) --liveCounts[found->kind];
@@ -213,6 +228,7 @@ void forgetObject(const void* object) {
 
 const void* lookUpObject(const void* handle, ObjectKind kind, const char* operation,
                          FMErrorRecord* e, LentView* view) {
+  const Hold hold(registryLock());
   AddressRecord entry{};
   LentView named;
   if (checkHandle(handle, kind, operation, &entry, view != nullptr ? view : &named)) {
@@ -226,6 +242,7 @@ const void* lookUpObject(const void* handle, ObjectKind kind, const char* operat
 }
 
 bool mayDelete(const void* handle, ObjectKind kind, const char* operation, FMErrorRecord* e) {
+  const Hold hold(registryLock());
   AddressRecord entry{};
   LentView view;
   if (!checkHandle(handle, kind, operation, &entry, &view)) {
@@ -254,6 +271,7 @@ void noteDeleted(const void* handle) {
 }
 
 void recordViolation(std::string message) {
+  const Hold hold(registryLock());
   std::fprintf(stderr, "vesko host: %s\n", message.c_str());
   violations().push_back(std::move(message));
 }
@@ -279,6 +297,7 @@ std::string LiveObjects::describe() const {
 }
 
 LiveObjects livePluginObjects() {
+  const Hold hold(registryLock());
   auto count = [](ObjectKind kind) { return liveCounts[static_cast<int>(kind)]; };
   LiveObjects live;
   live.text = count(ObjectKind::text);
@@ -294,6 +313,7 @@ LiveObjects livePluginObjects() {
 }
 
 std::vector<std::string> takeViolations() {
+  const Hold hold(registryLock());
   std::vector<std::string> taken;
   taken.swap(violations());
   return taken;

@@ -1,19 +1,23 @@
 // Counting the FM_ operations and failing a chosen one on purpose.
+#include <atomic>
+
 #include "host/objects/host_objects.h"
 #include "host/substitute_host.h"
 
 namespace vesko_host {
 namespace {
 
-uint64_t operations = 0;
-uint64_t faultAt = 0;  // the number of the operation that fails; 0 for none
-int faultCode = 0;
+// Atomic for hosts that call from several threads; a fault is meant for
+// tests that call from one.
+std::atomic<uint64_t> operations = 0;
+std::atomic<uint64_t> faultAt = 0;  // the number of the operation that fails; 0 for none
+std::atomic<int> faultCode = 0;
 
 }  // namespace
 
 bool beginOperation(FMErrorRecord* e) {
-  ++operations;
-  if (faultAt != 0 && operations == faultAt) {
+  const uint64_t n = ++operations;
+  if (faultAt != 0 && n == faultAt) {
     faultAt = 0;
     setErrorCode(e, faultCode);
     return false;
@@ -22,8 +26,8 @@ bool beginOperation(FMErrorRecord* e) {
 }
 
 void beginDelete() {
-  ++operations;
-  if (faultAt == operations) ++faultAt;
+  const uint64_t n = ++operations;
+  if (faultAt == n) ++faultAt;
 }
 
 void setErrorCode(FMErrorRecord* e, int code) {

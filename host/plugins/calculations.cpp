@@ -1,6 +1,7 @@
 // The stack of running calculations and the current-environment callback.
 #include "host/plugins/calculations.h"
 
+#include <atomic>
 #include <vector>
 
 #include "host/objects/host_errors.h"
@@ -9,9 +10,10 @@
 namespace vesko_host {
 namespace {
 
-std::vector<uint64_t> running;  // innermost last
-uint64_t lastId = 0;
-std::size_t reservedLevels = 0;  // by the running calculations, at most the budget
+// Each host thread evaluates calculations of its own, on a stack of its own.
+thread_local std::vector<uint64_t> running;  // innermost last
+std::atomic<uint64_t> lastId = 0;
+thread_local std::size_t reservedLevels = 0;  // by the running calculations, at most the budget
 
 }  // namespace
 

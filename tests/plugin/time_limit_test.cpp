@@ -74,5 +74,130 @@ TEST_F(TimeLimitTest, RunawayScriptsAreStopped) {
   EXPECT_EQ(run("local n = 0 for i = 1, 1000 do n = n + i end return n"), "500500");
 }
 
+// Scripts that must stop within about two seconds under Vesko_Timeout(1)
+// and leave the interpreter usable.
+class RunawayTest : public PluginTest {
+ protected:
+  void SetUp() override {
+    PluginTest::SetUp();
+    ASSERT_EQ(text("Vesko_Timeout", {numberValue(1)}), "1");
+  }
+
+  // Runs `name` with `arguments` and expects a time-limit failure soon.
+  void expectStopped(const std::string& name, const std::vector<Value>& arguments,
+                     const std::string& what) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(text(name, arguments), "?") << what;
+    const auto seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 2.5) << what;
+    EXPECT_EQ(lastError("number"), "3020") << what;
+    EXPECT_EQ(run("return 1"), "1") << what;
+  }
+  void expectStopped(const std::string& script) {
+    expectStopped("Vesko_RunScript", {textValue(script)}, script);
+  }
+};
+
+TEST_F(RunawayTest, NestedRunsKeepTheOutermostDeadline) {
+  expectStopped("while true do vesko.Evaluate([[Vesko_RunScript(\"return 1\")]]) end");
+  ASSERT_EQ(run("function one() return 1 end "
+                "function gen() while true do coroutine.yield(1) end end"),
+            "");
+  expectStopped("while true do vesko.Evaluate([[Vesko_CallFunction(\"one\")]]) end");
+  expectStopped(
+      "vesko.Evaluate([[Vesko_CallFunction(\"gen\")]]) "
+      "while true do vesko.Evaluate([[Vesko_ResumeFunction]]) end");
+  expectStopped(
+      "while true do pcall(vesko.Evaluate, "
+      "[[Vesko_RunScript(\"for i = 1, 100 do end\")]]) end");
+  ASSERT_EQ(run("function nestedLoop() "
+                "while true do vesko.Evaluate([[Vesko_RunScript(\"return 1\")]]) end end"),
+            "");
+  expectStopped("Vesko_CallFunction", {textValue("nestedLoop")}, "nestedLoop");
+}
+
+TEST_F(RunawayTest, ANestedRunGivesTheOuterClocksAndHookBack) {
+  ASSERT_EQ(text("Vesko_Timeout", {numberValue(5)}), "5");
+  EXPECT_EQ(run("local t = os.clock() while os.clock() - t < 0.3 do end "
+                "vesko.Evaluate([[Vesko_RunScript(\"return 1\")]]) "
+                "return vesko.ScriptTime() >= 0.25"),
+            "1");
+  EXPECT_EQ(run("local t = os.clock() while os.clock() - t < 0.3 do end "
+                "return vesko.Evaluate([[Vesko_RunScript(\"return "
+                "vesko.ScriptTime('remaining') < 4.8 and vesko.ScriptTime() < 0.2\")]])"),
+            "1");
+  // A nested run that switches the hook off does not switch off the outer's.
+  EXPECT_EQ(run("vesko.Evaluate([[Vesko_Timeout(\"\"; 0) & Vesko_RunScript(\"return 1\")]]) "
+                "return select(3, debug.gethook())"),
+            "100");
+  ASSERT_EQ(text("Vesko_Timeout", {numberValue(1), numberValue(100)}), "1");
+}
+
+TEST_F(RunawayTest, NoMessageHandlerRunsForTheTimeLimit) {
+  const char* scripts[] = {
+      "xpcall(function() while true do end end, function(e) while true do end end)",
+      "xpcall(function() while true do end end, "
+      "function(e) while true do pcall(error, e) end end)",
+      "xpcall(function() while true do end end, coroutine.wrap(function() while true do end end))",
+      "xpcall(function() while true do end end, "
+      "function(e) xpcall(function() while true do end end, function() while true do end end) end)",
+      // The stop comes out of a coroutine into the handler's thread.
+      "xpcall(function() coroutine.wrap(function() while true do end end)() end, "
+      "function(e) while true do end end)",
+      "xpcall(function() local co = coroutine.create(function() while true do end end) "
+      "coroutine.resume(co) error('again') end, function(e) while true do end end)",
+      // A plain error whose handler runs past the limit.
+      "xpcall(error, function(e) while true do end end)",
+      // The stop comes back from a nested run.
+      "xpcall(function() while true do "
+      "vesko.Evaluate([[Vesko_RunScript(\"for i = 1, 100 do end\")]]) end end, "
+      "function(e) while true do end end)",
+  };
+  for (const char* script : scripts) expectStopped(script);
+  ASSERT_EQ(run("function handlerLoop() "
+                "xpcall(function() while true do end end, function(e) while true do end end) end"),
+            "");
+  expectStopped("Vesko_CallFunction", {textValue("handlerLoop")}, "handlerLoop");
+}
+
+TEST_F(RunawayTest, MessageHandlersStillRunForOtherErrors) {
+  EXPECT_EQ(run("return select(2, xpcall(function() error('x', 0) end, function(e) "
+                "return 'handled ' .. e end))"),
+            "handled x");
+  EXPECT_EQ(run("local _, t = xpcall(function() error('x') end, debug.traceback) "
+                "return (t:find('stack traceback:', 1, true)) ~= nil"),
+            "1");
+  // The handler is called directly: the failing function is one level up.
+  EXPECT_EQ(run("return select(2, xpcall(error, function(e) "
+                "return debug.getinfo(2, 'f').func == error end))"),
+            "1");
+}
+
+TEST_F(RunawayTest, CoroutinesMadeWithoutAHookGetOne) {
+  ASSERT_EQ(text("Vesko_Timeout", {textValue(""), numberValue(0)}), "1");
+  ASSERT_EQ(run(R"(
+    created = {}
+    for i = 1, 3 do created[i] = coroutine.create(function() while true do end end) end
+    wrapped = coroutine.wrap(function() while true do end end)
+    suspended = coroutine.create(function() coroutine.yield() while true do end end)
+    coroutine.resume(suspended)
+    function resumeLater() coroutine.resume(created[3]) end)"),
+            "");
+  ASSERT_EQ(text("Vesko_Timeout", {numberValue(1), numberValue(100)}), "1");
+  expectStopped("coroutine.resume(created[1])");
+  expectStopped("wrapped()");
+  expectStopped("coroutine.resume(suspended)");
+  expectStopped("coroutine.wrap(function() coroutine.resume(created[2]) end)()");
+  expectStopped("Vesko_CallFunction", {textValue("resumeLater")}, "resumeLater");
+  // A hook the script set on a coroutine itself is left alone.
+  EXPECT_EQ(run("local co = coroutine.create(function() return select(3, debug.gethook()) end) "
+                "debug.sethook(co, function() end, '', 1000) "
+                "return select(2, coroutine.resume(co))"),
+            "1000");
+  EXPECT_EQ(run("return select(2, pcall(coroutine.wrap, print))"),
+            "bad argument #1 to '?' (Lua function expected)");
+}
+
 }  // namespace
 }  // namespace vesko_test
