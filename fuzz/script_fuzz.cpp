@@ -118,7 +118,7 @@ const Fragment kFragments[] = {
     {"local p = lpeg.P'a' ^ (N or 1)"},
     {"local p = lpeg.P'a' * (N or 1) + (N or 1)"},
     {"lpeg.match(lpeg.P'a', 'aaa', N)"},
-    {"re.compile(\"'a'^\" .. tostring(N))"},
+    {"re.compile(\"'a'^+\" .. tostring(N)) re.compile(\"'a'^-\" .. tostring(N))"},
     {"socket.skip(N or 0, 1, 2)"},
     {"socket.select({{getfd = function() return N end}}, nil, 0)"},
     {"socket.select(nil, {{getfd = function() return N end, dirty = function() return 1 end}}, 0)"},
