@@ -12,6 +12,7 @@
 #include "engine/engine.h"
 #include "engine/error_record.h"
 #include "engine/time_limit.h"
+#include "library/argument_bounds.h"
 #include "library/ascii85.h"
 #include "library/base64.h"
 #include "library/pack.h"
@@ -173,6 +174,8 @@ int buildEnvironment(lua_State* L) {
 
   openLibraries(L, kFirstSet);
   watchCoroutines(L);
+  // Before re and the start-up scripts take copies of library functions.
+  boundCoreLibraryArguments(L);
 
   registerTimestampType(L);
   lua_pop(L, 1);
@@ -189,6 +192,7 @@ int buildEnvironment(lua_State* L) {
   lua_pop(L, 1);
 
   openLibraries(L, kSecondSet);
+  boundSocketArguments(L);
 
   runModule(L, "socket", socketModule);
   runModule(L, "ltn12", ltn12Module);

@@ -67,9 +67,22 @@ struct EvaluationFailure {
 int16_t evaluate(std::string_view expression, Value* result, EvaluationFailure* failure);
 
 // Opens the SQLite file that the host treats as its open database; closes
-// the one open before.  Answers false and sets *error when it cannot.
-bool openDatabase(const std::string& path, std::string* error);
+// the one open before.  Answers false and sets *error when it cannot.  A
+// file that cannot be written, or any file opened kReadOnly, is read-only:
+// a query that would change it fails with kHostErrorQueryFailed.
+enum class DatabaseAccess { kReadWrite, kReadOnly };
+bool openDatabase(const std::string& path, std::string* error,
+                  DatabaseAccess access = DatabaseAccess::kReadWrite);
 void closeDatabase();
+// What one query may take: its running time, stopped with
+// kHostErrorQueryTimeLimit, and the memory its rows hold, beyond which
+// they are dropped with kHostErrorQueryTooLarge.  0 removes a bound.
+struct QueryLimits {
+  double seconds = 60;
+  std::size_t rowBytes = std::size_t{256} << 20;
+};
+void setQueryLimits(const QueryLimits& limits);
+QueryLimits queryLimits();
 // The absolute path of the open database file, or empty.
 std::string databasePath();
 // Makes Get(FilePath) answer `answer` as it stands (a server path, say);

@@ -102,18 +102,27 @@ int16_t evaluateNode(const CalcNode& node, Value* out, CalcError* error) {
   return kHostErrorNone;
 }
 
+int16_t tooDeep(CalcError* error) {
+  error->error = kHostErrorCalculation;
+  error->message = "calculations nested too deeply";
+  return error->error;
+}
+
 }  // namespace
 
 int16_t evaluateCalculation(std::string_view expression, Value* result, CalcError* error) {
   *error = CalcError{};
   CalculationScope scope;
-  if (scope.tooDeep) {
-    error->error = kHostErrorCalculation;
-    error->message = "calculations nested too deeply";
-    return error->error;
+  if (scope.tooDeep) return tooDeep(error);
+  {
+    // The parse needs its levels only while it runs.
+    const LevelReservation parsing(kLevelsOfAParse);
+    if (parsing.refused) return tooDeep(error);
   }
   const auto tree = parseCalculation(expression, error);
   if (tree == nullptr) return error->error;
+  const LevelReservation evaluating(static_cast<std::size_t>(tree->height));
+  if (evaluating.refused) return tooDeep(error);
   Value value;
   if (const int16_t failed = evaluateNode(*tree, &value, error)) return failed;
   *result = std::move(value);

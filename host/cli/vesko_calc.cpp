@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,9 +35,13 @@ the start. Up/Down (Ctrl-P/Ctrl-N) go through the earlier lines, kept in
 Options:
   --db FILE      the database file, an SQLite file, that ExecuteSQL queries
                  and Get(FilePath) names; without it, the sample database
-                 built from examples/sample.sql (installed next to vesko-calc)
+                 built from examples/sample.sql (installed next to vesko-calc),
+                 opened read-only
   --plugin PATH  the plug-in library to load; without it, libvesko.so next
                  to vesko-calc or in the build tree
+  --query-seconds S   stop an SQL query after S seconds (default 60; 0: never)
+  --query-memory B    the most bytes a query's rows may hold (default 256 MiB;
+                 0: no cap); past either, ExecuteSQL answers error 8311 or 8312
   --help         this text
 
 The calculation language:
@@ -77,7 +81,22 @@ struct Options {
   std::string database;  // empty: the sample
   std::string plugin;    // empty: the default places
   std::vector<std::string> expressions;
+  vesko_host::QueryLimits queryLimits;
 };
+
+// Sets the limit that `option` names from `text`; false when it is not a
+// number at least 0.
+bool readQueryLimit(const std::string& option, const char* text, vesko_host::QueryLimits* limits) {
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(value >= 0) || value > 1e15) return false;
+  if (option == "--query-seconds") {
+    limits->seconds = value;
+  } else {
+    limits->rowBytes = static_cast<std::size_t>(value);
+  }
+  return true;
+}
 
 // Reads the options; answers the exit status to stop with, or -1 to go on.
 int readOptions(int argc, char** argv, Options* options) {
@@ -97,12 +116,20 @@ int readOptions(int argc, char** argv, Options* options) {
     } else if (argument == "--help") {
       std::fputs(kUsage, stdout);
       return kAllGood;
+    } else if ((argument == "--query-seconds" || argument == "--query-memory") && i + 1 < argc) {
+      if (!readQueryLimit(argument, argv[++i], &options->queryLimits)) {
+        std::fprintf(stderr, "vesko-calc: %s needs a number at least 0, not %s\n", argument.c_str(),
+                     argv[i]);
+        return kUsageOrMalformed;
+      }
     } else if ((argument == "--db" || argument == "--plugin") && i + 1 < argc) {
       (argument == "--db" ? options->database : options->plugin) = argv[++i];
     } else {
       std::fprintf(
           stderr, "vesko-calc: %s %s (try --help)\n", argument.c_str(),
-          argument == "--db" || argument == "--plugin" ? "needs a value" : "is not an option");
+          argument == "--db" || argument == "--plugin" || argument.rfind("--query-", 0) == 0
+              ? "needs a value"
+              : "is not an option");
       return kUsageOrMalformed;
     }
   }
@@ -145,7 +172,8 @@ int evaluateLine(const std::string& expression) {
     for (char& c : text)
       if (c == '\r') c = '\n';
     printResult(text);
-    return kAllGood;
+    // A value with no text form (a number out of range) shows as "?" too.
+    return text == "?" ? kSomeFailed : kAllGood;
   }
   printResult("?");
   // A plug-in function's failure is told by Vesko_LastError; the others here.
@@ -205,8 +233,12 @@ int main(int argc, char** argv) {
   const std::string database =
       !options.database.empty() ? options.database
                                 : firstExisting({here + "/sample.sqlite", VESKO_SAMPLE_DATABASE});
+  // The sample is shared by every run; only a file named with --db changes.
+  const auto access = options.database.empty() ? vesko_host::DatabaseAccess::kReadOnly
+                                               : vesko_host::DatabaseAccess::kReadWrite;
+  vesko_host::setQueryLimits(options.queryLimits);
   std::string error;
-  if (!vesko_host::openDatabase(database, &error)) {
+  if (!vesko_host::openDatabase(database, &error, access)) {
     std::fprintf(stderr, "vesko-calc: cannot open the database %s\n", error.c_str());
     return kUsageOrMalformed;
   }

@@ -47,6 +47,10 @@ const char* hostErrorText(int error) {
       return "SQL query not valid";
     case kHostErrorQueryFailed:
       return "SQL query failed";
+    case kHostErrorQueryTimeLimit:
+      return "SQL query stopped at its time limit";
+    case kHostErrorQueryTooLarge:
+      return "SQL query result larger than the memory cap";
     default:
       return "host error";
   }

@@ -51,8 +51,10 @@ enum HostError : int16_t {
   kHostErrorBadKind = 1221,
 
   // ExecuteFileSQL.
-  kHostErrorQueryInvalid = 8309,  // SQLite rejected the query: syntax, unknown table or column
-  kHostErrorQueryFailed = 8310,   // the query failed while running: constraint, busy, I/O
+  kHostErrorQueryInvalid = 8309,    // SQLite rejected the query: syntax, unknown table or column
+  kHostErrorQueryFailed = 8310,     // the query failed while running: constraint, busy, I/O
+  kHostErrorQueryTimeLimit = 8311,  // the query ran past its time limit and was stopped
+  kHostErrorQueryTooLarge = 8312,   // the query's rows passed the memory cap and were dropped
 };
 
 // A short English description of a host error number, for messages.

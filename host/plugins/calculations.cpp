@@ -10,9 +10,10 @@
 namespace vesko_host {
 namespace {
 
-// Each host thread evaluates calculations of its own.
+// Each host thread evaluates calculations of its own, on a stack of its own.
 thread_local std::vector<uint64_t> running;  // innermost last
 std::atomic<uint64_t> lastId = 0;
+thread_local std::size_t reservedLevels = 0;  // by the running calculations, at most the budget
 
 }  // namespace
 
@@ -23,6 +24,16 @@ CalculationScope::CalculationScope()
 
 CalculationScope::~CalculationScope() {
   running.pop_back();
+}
+
+LevelReservation::LevelReservation(std::size_t wanted)
+    : levels(wanted), refused(wanted > kEvaluationLevelBudget - reservedLevels) {
+  if (refused) levels = 0;
+  reservedLevels += levels;
+}
+
+LevelReservation::~LevelReservation() {
+  reservedLevels -= levels;
 }
 
 uint64_t currentCalculation() {

@@ -25,6 +25,25 @@ struct CalculationScope {
   bool tooDeep;  // the scope is past kMaxCalculationDepth: the calculation must not run
 };
 
+// The evaluator's levels, frames of its recursion, that all running
+// calculations of the session may hold at once.  A calculation reserves
+// the height of its tree and a parse's worth more while it runs, so that
+// nested calculations, each within the per-calculation limits, cannot
+// together exhaust the stack.
+constexpr std::size_t kEvaluationLevelBudget = 8000;
+constexpr std::size_t kLevelsOfAParse = 2000;
+
+// Reserves `levels` of the budget for its lifetime; `refused` when they are
+// not left, and then nothing is reserved.
+struct LevelReservation {
+  explicit LevelReservation(std::size_t levels);
+  ~LevelReservation();
+  LevelReservation(const LevelReservation&) = delete;
+  LevelReservation& operator=(const LevelReservation&) = delete;
+  std::size_t levels;
+  bool refused;
+};
+
 // The innermost running calculation, 0 when none runs.
 uint64_t currentCalculation();
 

@@ -3,7 +3,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cmath>
+#include <string>
 #include <filesystem>
 #include <new>
 #include <optional>
@@ -22,6 +24,34 @@ namespace {
 sqlite3* database = nullptr;
 std::string absolutePath;
 std::optional<std::string> filePathOverride;
+QueryLimits limits;
+
+// SQLite calls the progress handler every this many virtual machine
+// instructions: often enough to stop within milliseconds, rarely enough to
+// cost nothing measurable.
+constexpr int kInstructionsBetweenChecks = 10000;
+
+// The running query's deadline, read by the progress handler.
+struct Deadline {
+  std::chrono::steady_clock::time_point at;
+};
+int pastDeadline(void* deadline) {
+  return std::chrono::steady_clock::now() >= static_cast<Deadline*>(deadline)->at ? 1 : 0;
+}
+
+// Keeps the progress handler installed for one query only.
+struct ProgressHandler {
+  explicit ProgressHandler(Deadline* deadline) {
+    sqlite3_progress_handler(database, kInstructionsBetweenChecks, pastDeadline, deadline);
+  }
+  ~ProgressHandler() { sqlite3_progress_handler(database, 0, nullptr, nullptr); }
+};
+
+// What a row costs the host beyond its texts' bytes: the row's entry and
+// each cell's record with a number's text form (see row_store.h), counted
+// generously.
+constexpr std::size_t kRowOverhead = 64;
+constexpr std::size_t kCellOverhead = 48;
 
 // Ends a statement however the query ends.
 struct Statement {
@@ -68,9 +98,11 @@ int bindParameter(sqlite3_stmt* statement, int index, const FMData& item) {
 
 // Appends the current row of `statement`: integers keep their digits, NULL
 // is the empty text, a blob is read as UTF-8 text.
-void appendRow(sqlite3_stmt* statement, FMRowVect& rows) {
+// Answers the bytes the row holds, near enough for the memory cap.
+std::size_t appendRow(sqlite3_stmt* statement, FMRowVect& rows) {
   beginRow(rows);
   const int columns = sqlite3_column_count(statement);
+  std::size_t held = kRowOverhead + kCellOverhead * static_cast<std::size_t>(columns);
   for (int column = 0; column < columns; ++column) {
     switch (sqlite3_column_type(statement, column)) {
       case SQLITE_INTEGER:
@@ -88,19 +120,23 @@ void appendRow(sqlite3_stmt* statement, FMRowVect& rows) {
                 ? sqlite3_column_blob(statement, column)
                 : static_cast<const void*>(sqlite3_column_text(statement, column)));
         const auto length = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+        held += length;
         appendTextCell(rows,
                        bytes == nullptr ? std::string_view() : std::string_view(bytes, length));
       }
     }
   }
+  return held;
 }
 
 }  // namespace
 
-bool openDatabase(const std::string& path, std::string* error) {
+bool openDatabase(const std::string& path, std::string* error, DatabaseAccess access) {
   closeDatabase();
   sqlite3* opened = nullptr;
-  int status = sqlite3_open_v2(path.c_str(), &opened, SQLITE_OPEN_READWRITE, nullptr);
+  int status = SQLITE_READONLY;
+  if (access == DatabaseAccess::kReadWrite)
+    status = sqlite3_open_v2(path.c_str(), &opened, SQLITE_OPEN_READWRITE, nullptr);
   if (status == SQLITE_CANTOPEN || status == SQLITE_READONLY) {
     sqlite3_close(opened);
     opened = nullptr;
@@ -119,6 +155,14 @@ bool openDatabase(const std::string& path, std::string* error) {
   const std::filesystem::path absolute = std::filesystem::absolute(path, failed);
   absolutePath = failed ? path : absolute.lexically_normal().string();
   return true;
+}
+
+void setQueryLimits(const QueryLimits& newLimits) {
+  limits = newLimits;
+}
+
+QueryLimits queryLimits() {
+  return limits;
 }
 
 void closeDatabase() {
@@ -193,7 +237,27 @@ int16_t runQuery(const std::string& query, const FMDataVect& parameters, FMRowVe
     status = bindParameter(statement.handle, index++, item);
     if (status != SQLITE_OK) return sqliteFailure(status, kHostErrorQueryInvalid, message);
   }
-  while ((status = sqlite3_step(statement.handle)) == SQLITE_ROW) appendRow(statement.handle, rows);
+  Deadline deadline{std::chrono::steady_clock::time_point::max()};
+  if (limits.seconds > 0 && limits.seconds < 1e9) {
+    deadline.at = std::chrono::steady_clock::now() +
+                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                      std::chrono::duration<double>(limits.seconds));
+  }
+  const ProgressHandler stopsAtDeadline(&deadline);
+  std::size_t held = 0;
+  while ((status = sqlite3_step(statement.handle)) == SQLITE_ROW) {
+    held += appendRow(statement.handle, rows);
+    if (limits.rowBytes != 0 && held > limits.rowBytes) {
+      clearRows(rows);
+      *message = "the rows passed the memory cap of " + std::to_string(limits.rowBytes) + " bytes";
+      return kHostErrorQueryTooLarge;
+    }
+  }
+  if (status == SQLITE_INTERRUPT) {
+    clearRows(rows);
+    *message = "the query ran past its time limit";
+    return kHostErrorQueryTimeLimit;
+  }
   if (status != SQLITE_DONE) return sqliteFailure(status, kHostErrorQueryFailed, message);
   return kHostErrorNone;
 }

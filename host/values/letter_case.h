@@ -1,5 +1,6 @@
-// Upper and lower case of the letters the host knows: ASCII, Latin-1,
-// Latin Extended-A, basic Greek and Cyrillic.  Others keep their case.
+// Upper and lower case of every code point, one code point to one:
+// Unicode's simple case mapping.  A letter whose full mapping is longer
+// (the sharp s, the ligatures) keeps its case.
 #ifndef VESKO_HOST_LETTER_CASE_H
 #define VESKO_HOST_LETTER_CASE_H
 

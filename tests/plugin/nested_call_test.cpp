@@ -34,6 +34,26 @@ TEST_F(NestedCallTest, ARunScriptInsideARunningChunk) {
   EXPECT_EQ(run("return nested('return vesko.Evaluate(1+1)') .. '!'"), "2!");
 }
 
+// Each level evaluates a chain of 1500 operators and, at its far end, the
+// script again: all levels draw on one budget of evaluator depth, and the
+// level past it gets the host's nesting error instead of a stack overflow.
+TEST_F(NestedCallTest, NestedLongCalculationsShareOneDepthBudget) {
+  EXPECT_EQ(run(R"lua(
+      levels, refused = 0, nil
+      function deeper()
+        levels = levels + 1
+        local ok, e = pcall(vesko.Evaluate,
+                            'Vesko_RunScript("return deeper()")' .. string.rep(' & ""', 1500))
+        if not ok then refused = refused or e end
+        return ok and e or ""
+      end
+      deeper()
+      return tostring(levels > 1 and levels < 10) .. " " .. refused:match("FileMaker error %d+"))lua"),
+            "true FileMaker error 1200");
+  // The budget is whole again afterwards.
+  EXPECT_EQ(run("return vesko.Evaluate('1' .. string.rep(' + 1', 1500))"), "1501");
+}
+
 TEST_F(NestedCallTest, TheOuterEnvironmentComesBackAfterANestedCall) {
   EXPECT_EQ(run("nested('return 1') return vesko.Evaluate('\"after\"')"), "after");
   ASSERT_EQ(run("function envCheck() nested('return 1') return vesko.Evaluate('\"after\"') end"),

@@ -87,6 +87,7 @@ TEST_F(CalcTest, TextBuiltinsCountCharacters) {
             "STRA\xC3\x9F"
             "E \xC3\x89\xC5\xB8 \xD0\x94\xCE\x91");
   EXPECT_EQ(calc("Lower(\"\xC3\x84\xC5\x81 ABC\")"), "\xC3\xA4\xC5\x82 abc");
+  EXPECT_EQ(calc("Lower(Char(304)) & Upper(Char(305))"), "iI");
   EXPECT_EQ(calc("Char(65)"), "A");
   EXPECT_EQ(calc("Char(6600065)"), "AB");
   EXPECT_EQ(calc("Char(233)"), "\xC3\xA9");

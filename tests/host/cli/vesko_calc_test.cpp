@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace vesko_test {
@@ -58,6 +59,44 @@ TEST(VeskoCalcTest, ReadsStandardInputWithoutExpressions) {
 TEST(VeskoCalcTest, TheSampleDatabaseIsOpenByDefault) {
   const CalcRun run = runCalc("'Tiny_Query(\"SELECT count(*) FROM customers\")'");
   EXPECT_EQ(run.output, "6\n");
+}
+
+// Every "?" is status 1, a number with no text form too.
+TEST(VeskoCalcTest, EveryQuestionMarkIsStatusOne) {
+  CalcRun run = runCalc("'1e308 * 10'");
+  EXPECT_EQ(run.output, "?\n");
+  EXPECT_EQ(run.status, 1);
+  run = runCalc("'1' '1/0' '2'");
+  EXPECT_EQ(run.output, "1\n?\n2\n");
+  EXPECT_EQ(run.status, 1);
+}
+
+// The sample is opened read-only: a query cannot destroy it for later
+// runs.  A file named with --db stays writable.
+TEST(VeskoCalcTest, TheSampleDatabaseIsReadOnly) {
+  EXPECT_EQ(runCalc("'Tiny_Query(\"DROP TABLE customers\")'").status, 1);
+  EXPECT_EQ(runCalc("'Tiny_Query(\"SELECT count(*) FROM customers\")'").output, "6\n");
+  const std::string copy = ::testing::TempDir() + "vesko-calc-writable.sqlite";
+  std::filesystem::copy_file(SAMPLE_DATABASE_PATH, copy,
+                             std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::permissions(copy, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  const CalcRun run = runCalc("--db " + copy +
+                              " 'Tiny_Query(\"DROP TABLE orders\")' "
+                              "'Tiny_Query(\"SELECT count(*) FROM orders\")'");
+  EXPECT_EQ(run.output, "\n?\n");  // dropped, then gone
+  std::filesystem::remove(copy);
+}
+
+TEST(VeskoCalcTest, QueryLimitsAreOptions) {
+  const std::string endless =
+      "'Tiny_Query(\"WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) "
+      "SELECT count(*) FROM r\")'";
+  EXPECT_EQ(runCalc("--query-seconds 0.2 " + endless).status, 1);
+  EXPECT_EQ(runCalc("--query-memory 0 --query-seconds 1e3 '1'").status, 0);
+  EXPECT_EQ(runCalc("--query-seconds -1 '1'").status, 2);
+  EXPECT_EQ(runCalc("--query-memory lots '1'").status, 2);
+  EXPECT_EQ(runCalc("--query-seconds").status, 2);
 }
 
 TEST(VeskoCalcTest, BadOptionsAndFilesEndWithStatusTwo) {

@@ -129,6 +129,42 @@ TEST_F(SqlTest, QueryErrorsMapToHostErrors) {
   EXPECT_EQ(query("SELECT 1", &rows), 100);
 }
 
+// A query that never ends stops at its time limit, one whose rows grow
+// without end at the memory cap; both drop the rows they made.
+TEST_F(SqlTest, RunawayQueriesAreBounded) {
+  const vesko_host::QueryLimits before = vesko_host::queryLimits();
+  const char* endless =
+      "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT count(*) FROM r";
+  const char* endlessRows =
+      "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT n, 'some text' FROM "
+      "r";
+  std::vector<std::string> rows;
+  vesko_host::setQueryLimits({0.2, 0});
+  EXPECT_EQ(query(endless, &rows), 8311);
+  EXPECT_TRUE(rows.empty());
+  vesko_host::setQueryLimits({0, 100000});
+  EXPECT_EQ(query(endlessRows, &rows), 8312);
+  EXPECT_TRUE(rows.empty());
+  // Under both bounds a query runs as before, and again after a stop.
+  vesko_host::setQueryLimits({30, 100000});
+  EXPECT_EQ(query("SELECT i FROM t ORDER BY rowid", &rows), 0);
+  EXPECT_EQ(rows, (std::vector<std::string>{"42", "-9007199254740993"}));
+  vesko_host::setQueryLimits(before);
+  EXPECT_EQ(before.seconds, 60);
+}
+
+TEST_F(SqlTest, AReadOnlyFileKeepsItsTables) {
+  std::string error;
+  ASSERT_TRUE(
+      vesko_host::openDatabase(path_.string(), &error, vesko_host::DatabaseAccess::kReadOnly))
+      << error;
+  std::vector<std::string> rows;
+  EXPECT_EQ(query("DROP TABLE t", &rows), 8310);
+  EXPECT_EQ(query("INSERT INTO t (i) VALUES (1)", &rows), 8310);
+  EXPECT_EQ(query("SELECT count(*) FROM t", &rows), 0);
+  EXPECT_EQ(rows, std::vector<std::string>{"2"});
+}
+
 TEST_F(SqlTest, FilePathNamesTheOpenFile) {
   vesko_host::Value result;
   ASSERT_EQ(vesko_host::evaluate("Get(FilePath)", &result), 0);

@@ -1,0 +1,620 @@
+#include "library/argument_bounds.h"
+
+#include <sys/select.h>
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <utility>
+
+#include <lua.hpp>
+
+extern "C" {
+int luaopen_bit(lua_State* L);
+int luaopen_lpeg(lua_State* L);
+int luaopen_socket_core(lua_State* L);
+}
+
+namespace vesko {
+
+namespace {
+
+// A check runs in the wrapped function's own frame before the library's
+// function, so its argument errors name the function as the script called
+// it and carry the script's position.  It answers kRunLibrary, or the
+// number of results it pushed instead of running the library.
+constexpr int kRunLibrary = -1;
+using Check = int (*)(lua_State* L);
+
+// Half-open ranges [low, high) for the integer part of an argument.
+constexpr double kIntLow = -0x1p31;
+constexpr double kIntHigh = 0x1p31;
+constexpr double kIntegerLow = -0x1p63;
+constexpr double kIntegerHigh = 0x1p63;
+
+// Raises "bad argument #arg to 'name' (out of range)" when argument `arg`
+// is a number, or a string that converts to one, whose integer part is
+// outside [low, high).  NaN is in no range.  Any other value is left to the
+// library's own check.  Stack unchanged.
+void checkRange(lua_State* L, int arg, double low, double high) {
+  if (!lua_isnumber(L, arg)) return;
+  const double value = std::trunc(lua_tonumber(L, arg));
+  if (!(value >= low && value < high)) luaL_argerror(L, arg, "out of range");
+}
+// An argument the library reads as a C int.
+void checkInt(lua_State* L, int arg) {
+  checkRange(L, arg, kIntLow, kIntHigh);
+}
+// An argument the library reads as a Lua integer (64 bits).
+void checkInteger(lua_State* L, int arg) {
+  checkRange(L, arg, kIntegerLow, kIntegerHigh);
+}
+
+// The integer part of argument `arg`, or `absent` when it is none or nil;
+// false when it is something else, which the library rejects itself.
+bool optionalInteger(lua_State* L, int arg, double absent, double* value) {
+  if (lua_isnoneornil(L, arg)) {
+    *value = absent;
+    return true;
+  }
+  if (!lua_isnumber(L, arg)) return false;
+  *value = std::trunc(lua_tonumber(L, arg));
+  return true;
+}
+
+// Extra argument of the debug functions that take a thread first.
+int threadOffset(lua_State* L) {
+  return lua_type(L, 1) == LUA_TTHREAD ? 1 : 0;
+}
+
+// --- base and table -------------------------------------------------------
+
+// unpack(t [, i [, j]]): the library counts j - i + 1 in an int and checks
+// the stack with that count plus the slots in use, so a range near 2^31
+// wraps past both checks and writes past the stack.  A range that large
+// fails as any range beyond the stack's limit does.
+constexpr double kMostUnpacked = 0x1p30;
+int checkUnpack(lua_State* L) {
+  checkInt(L, 2);
+  checkInt(L, 3);
+  double first;
+  double last;
+  if (!optionalInteger(L, 2, 1, &first)) return kRunLibrary;
+  if (lua_isnoneornil(L, 3)) {
+    if (!lua_istable(L, 1)) return kRunLibrary;
+    last = static_cast<double>(lua_objlen(L, 1));
+  } else if (!optionalInteger(L, 3, 0, &last)) {
+    return kRunLibrary;
+  }
+  if (last - first + 1 > kMostUnpacked) luaL_error(L, "too many results to unpack");
+  return kRunLibrary;
+}
+
+int checkFirstInt(lua_State* L) {
+  checkInt(L, 1);
+  return kRunLibrary;
+}
+
+// table.insert(t, pos, v): an insert below position 1 shifts every position
+// between, adding a key for each, in one loop no time limit interrupts.
+constexpr double kLowestInsertPosition = 1 - 0x1p20;
+int checkInsert(lua_State* L) {
+  if (lua_gettop(L) == 3) checkRange(L, 2, kLowestInsertPosition, kIntHigh);
+  return kRunLibrary;
+}
+
+int checkSecondInt(lua_State* L) {
+  checkInt(L, 2);
+  return kRunLibrary;
+}
+
+int checkConcat(lua_State* L) {
+  checkInt(L, 3);
+  checkInt(L, 4);
+  return kRunLibrary;
+}
+
+// --- string ---------------------------------------------------------------
+
+// string.rep(s, n): the empty string repeated is empty, without the
+// library's loop of n empty appends that no time limit interrupts.
+int checkRep(lua_State* L) {
+  checkInt(L, 2);
+  if (lua_type(L, 1) == LUA_TSTRING && lua_objlen(L, 1) == 0 && lua_isnumber(L, 2)) {
+    lua_pushliteral(L, "");
+    return 1;
+  }
+  return kRunLibrary;
+}
+
+int checkRange23(lua_State* L) {
+  checkInteger(L, 2);
+  checkInteger(L, 3);
+  return kRunLibrary;
+}
+
+int checkEveryInt(lua_State* L) {
+  for (int arg = 1, top = lua_gettop(L); arg <= top; ++arg) checkInt(L, arg);
+  return kRunLibrary;
+}
+
+int checkInit(lua_State* L) {
+  checkInteger(L, 3);
+  return kRunLibrary;
+}
+
+int checkGsub(lua_State* L) {
+  checkInt(L, 4);
+  return kRunLibrary;
+}
+
+// --- debug ----------------------------------------------------------------
+
+int checkGetinfo(lua_State* L) {
+  checkInt(L, 1 + threadOffset(L));
+  return kRunLibrary;
+}
+
+int checkLocal(lua_State* L) {
+  const int offset = threadOffset(L);
+  checkInt(L, 1 + offset);
+  checkInt(L, 2 + offset);
+  return kRunLibrary;
+}
+
+int checkSethook(lua_State* L) {
+  checkInt(L, 3 + threadOffset(L));
+  return kRunLibrary;
+}
+
+// debug.traceback([thread,] [message [, level]]): the library walks levels
+// up from a negative one, one line for each, through 2^31 of them for a
+// level that wraps.
+int checkTraceback(lua_State* L) {
+  checkRange(L, 2 + threadOffset(L), 0, kIntHigh);
+  return kRunLibrary;
+}
+
+// --- LuaBitOp -------------------------------------------------------------
+
+// bit.tohex(x, n): the library negates a negative width, and -2^31 stays
+// negative, an index far before its buffer.
+int checkTohex(lua_State* L) {
+  checkRange(L, 2, kIntLow + 1, kIntHigh);
+  return kRunLibrary;
+}
+
+// --- LPeg -----------------------------------------------------------------
+
+// A number n used as a pattern becomes 2|n| - 1 tree nodes counted in an
+// int.  Unlike the other counts, a numeric string is a literal pattern.
+constexpr double kLargestPatternNumber = 0x1p30;
+void checkPatternNumber(lua_State* L, int arg) {
+  if (lua_type(L, arg) == LUA_TNUMBER) {
+    checkRange(L, arg, -kLargestPatternNumber, kLargestPatternNumber + 1);
+  }
+}
+
+int checkPattern(lua_State* L) {
+  checkPatternNumber(L, 1);
+  return kRunLibrary;
+}
+
+int checkMatch(lua_State* L) {
+  checkPatternNumber(L, 1);
+  checkInteger(L, 3);
+  return kRunLibrary;
+}
+
+// More than the tree nodes of the pattern that argument `arg` becomes: a
+// compiled pattern has fewer nodes than its block has bytes, a string or a
+// number fewer than twice its length, a grammar fewer than its rules'
+// bytes and a few nodes per rule.
+double patternNodesBound(lua_State* L, int arg) {
+  switch (lua_type(L, arg)) {
+    case LUA_TUSERDATA:
+      return static_cast<double>(lua_objlen(L, arg));
+    case LUA_TSTRING:
+      return 2.0 * static_cast<double>(lua_objlen(L, arg)) + 2;
+    case LUA_TNUMBER:
+      return 2.0 * std::fabs(lua_tonumber(L, arg)) + 2;
+    case LUA_TTABLE: {
+      double nodes = 4;
+      lua_pushnil(L);
+      while (lua_next(L, arg) != 0) {
+        if (lua_type(L, -1) == LUA_TUSERDATA) nodes += static_cast<double>(lua_objlen(L, -1));
+        nodes += 4;
+        lua_pop(L, 1);
+      }
+      return nodes;
+    }
+    default:
+      return 4;
+  }
+}
+
+// p^n: the library sizes the repeated tree as (n + 1) * (nodes + 1), or
+// |n| * (nodes + 3) for a negative n, in an int.  The bound below keeps
+// both well under 2^31.
+constexpr double kMostRepeatedNodes = 0x1p31;
+int checkRepetition(lua_State* L) {
+  checkPatternNumber(L, 1);
+  checkInt(L, 2);
+  if (!lua_isnumber(L, 2)) return kRunLibrary;
+  const double count = std::fabs(std::trunc(lua_tonumber(L, 2)));
+  if ((count + 1) * (patternNodesBound(L, 1) + 32) >= kMostRepeatedNodes) {
+    luaL_argerror(L, 2, "out of range");
+  }
+  return kRunLibrary;
+}
+
+// p * q, p + q, p - q: the library sizes the joined tree as the sum of the
+// two in an int; re doubles a pattern this way for each bit of a
+// repetition count.
+int checkTwoPatterns(lua_State* L) {
+  checkPatternNumber(L, 1);
+  checkPatternNumber(L, 2);
+  if (patternNodesBound(L, 1) + patternNodesBound(L, 2) + 32 >= kMostRepeatedNodes) {
+    luaL_error(L, "pattern too large");
+  }
+  return kRunLibrary;
+}
+
+// --- LuaSocket ------------------------------------------------------------
+
+// socket.skip(d, ...): the library returns top - d - 1 values, reaching
+// below its frame for a negative d.
+int checkSkip(lua_State* L) {
+  checkRange(L, 1, 0, kIntHigh);
+  return kRunLibrary;
+}
+
+// socket.sleep(t): NaN becomes a negative time that the library retries
+// for ever.
+int checkSleep(lua_State* L) {
+  if (lua_isnumber(L, 1) && std::isnan(lua_tonumber(L, 1))) luaL_argerror(L, 1, "out of range");
+  return kRunLibrary;
+}
+
+// --- socket.select --------------------------------------------------------
+
+// socket.select asks each object in its lists for its descriptor twice, the
+// second time without a bound, and writes that bit into a fixed-size set.
+// The wrapper asks once, checks the answer, and hands the library a list of
+// stand-ins that repeat it; the results name the objects again.  A stand-in
+// is {descriptor, dirty, object, getfd = ..., dirty = ...}.
+int standInDescriptor(lua_State* L) {
+  lua_rawgeti(L, 1, 1);
+  return 1;
+}
+int standInDirty(lua_State* L) {
+  lua_rawgeti(L, 1, 2);
+  return 1;
+}
+
+// Calls method `name` of the object on top, as the library does; pushes its
+// first result, or nil when the object has no such method.
+void callMethod(lua_State* L, const char* name) {
+  lua_pushstring(L, name);
+  lua_gettable(L, -2);
+  if (lua_isnil(L, -1)) return;
+  lua_pushvalue(L, -2);
+  lua_call(L, 1, 1);
+}
+
+// Replaces the list at argument `arg` by its stand-ins.  An entry whose
+// descriptor is not a number at least 0 is no socket, and the library
+// would skip it too.  Stack unchanged.
+void standInList(lua_State* L, int arg, bool askDirty) {
+  if (lua_isnil(L, arg)) return;
+  luaL_checktype(L, arg, LUA_TTABLE);
+  lua_newtable(L);
+  const int list = lua_gettop(L);
+  int count = 0;
+  for (int i = 1;; ++i) {
+    lua_pushinteger(L, i);
+    lua_gettable(L, arg);
+    if (lua_isnil(L, -1)) {
+      lua_pop(L, 1);
+      break;
+    }
+    callMethod(L, "getfd");
+    const double descriptor = lua_isnumber(L, -1) ? std::trunc(lua_tonumber(L, -1)) : -1;
+    lua_pop(L, 1);
+    if (!(descriptor >= 0)) {
+      lua_pop(L, 1);
+      continue;
+    }
+    if (descriptor >= FD_SETSIZE) luaL_argerror(L, arg, "descriptor too large for set size");
+    bool dirty = false;
+    if (askDirty) {
+      callMethod(L, "dirty");
+      dirty = lua_toboolean(L, -1) != 0;
+      lua_pop(L, 1);
+    }
+    lua_createtable(L, 3, 2);
+    lua_pushnumber(L, descriptor);
+    lua_rawseti(L, -2, 1);
+    lua_pushboolean(L, dirty);
+    lua_rawseti(L, -2, 2);
+    lua_pushvalue(L, -2);
+    lua_rawseti(L, -2, 3);
+    lua_pushcfunction(L, standInDescriptor);
+    lua_setfield(L, -2, "getfd");
+    lua_pushcfunction(L, standInDirty);
+    lua_setfield(L, -2, "dirty");
+    lua_rawseti(L, list, ++count);
+    lua_pop(L, 1);
+  }
+  lua_replace(L, arg);
+}
+
+// Replaces the result list at `index`, when it is a table of stand-ins
+// (array part, and each stand-in mapped back to its place), by the same
+// list of the objects.  Stack unchanged.
+void objectsBack(lua_State* L, int index) {
+  if (!lua_istable(L, index)) return;
+  lua_newtable(L);
+  for (int i = 1;; ++i) {
+    lua_rawgeti(L, index, i);
+    if (!lua_istable(L, -1)) {
+      lua_pop(L, 1);
+      break;
+    }
+    lua_rawgeti(L, -1, 3);
+    lua_remove(L, -2);
+    lua_pushvalue(L, -1);
+    lua_rawseti(L, -3, i);
+    lua_pushinteger(L, i);
+    lua_rawset(L, -3);
+  }
+  lua_replace(L, index);
+}
+
+int runSelect(lua_State* L, lua_CFunction original) {
+  lua_settop(L, 3);
+  standInList(L, 1, true);
+  standInList(L, 2, false);
+  const int results = original(L);
+  const int first = lua_gettop(L) - results + 1;
+  for (int i = 0; i < results && i < 2; ++i) objectsBack(L, first + i);
+  return results;
+}
+
+// --- the libraries loaded again -------------------------------------------
+
+// package.loadlib and the searchers of require find a bundled library's
+// opener again when a script names its file; that opener would register
+// the library's own functions over the wrapped ones.  Each one found is
+// handed out as openBounded, which wraps what it opens.
+struct Opener {
+  lua_CFunction open;
+  const char* table;
+};
+const Opener kOpeners[] = {
+    {luaopen_bit, "bit"}, {luaopen_lpeg, "lpeg"}, {luaopen_socket_core, "socket"}};
+
+void wrapTable(lua_State* L, const char* tableName);
+void wrapPatternOperators(lua_State* L);
+
+// The opener of upvalue 1 called with the arguments; its results, the table
+// first, wrapped.  [-0, +n]
+int openBounded(lua_State* L) {
+  const auto* opener = static_cast<const Opener*>(lua_touserdata(L, lua_upvalueindex(1)));
+  lua_pushcfunction(L, opener->open);
+  lua_insert(L, 1);
+  lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+  if (lua_istable(L, 1)) {
+    lua_pushvalue(L, 1);
+    wrapTable(L, opener->table);
+    if (opener->open == luaopen_lpeg) wrapPatternOperators(L);
+    lua_pop(L, 1);
+  }
+  return lua_gettop(L);
+}
+
+int runFindingOpener(lua_State* L, lua_CFunction original) {
+  const int results = original(L);
+  if (results < 1) return results;
+  const int first = lua_gettop(L) - results + 1;
+  const lua_CFunction found = lua_tocfunction(L, first);
+  for (const Opener& opener : kOpeners) {
+    if (found != opener.open) continue;
+    lua_pushlightuserdata(L, const_cast<Opener*>(&opener));
+    lua_pushcclosure(L, openBounded, 1);
+    lua_replace(L, first);
+  }
+  return results;
+}
+
+// --- the wrapped functions -------------------------------------------------
+
+// Runs a wrapped function: its check, then the library's function, in the
+// same frame.
+using Run = int (*)(lua_State* L, lua_CFunction original);
+
+template <Check check>
+int checkThenRun(lua_State* L, lua_CFunction original) {
+  const int results = check(L);
+  return results == kRunLibrary ? original(L) : results;
+}
+
+// Where a wrapped function lives: a global table ("" for the globals), or
+// kPatternOperators, the metatable LPeg gives every pattern.
+constexpr const char* kPatternOperators = "lpeg pattern";
+// and kSearchers, package.loaders, whose entries are numbered.
+constexpr const char* kSearchers = "package.loaders";
+
+struct Bounded {
+  const char* table;
+  const char* name;
+  Run run;
+};
+
+// Every function of the start-up set that takes a count, a position, a
+// width or a repetition, and can go wrong with one out of range.  The
+// others were tried with +-2^31, +-2^53, NaN and the infinities and convert
+// them safely.
+constexpr Bounded kBounded[] = {
+    {"", "unpack", checkThenRun<checkUnpack>},
+    {"", "select", checkThenRun<checkFirstInt>},
+    {"", "getfenv", checkThenRun<checkFirstInt>},
+    {"", "setfenv", checkThenRun<checkFirstInt>},
+    {"table", "insert", checkThenRun<checkInsert>},
+    {"table", "remove", checkThenRun<checkSecondInt>},
+    {"table", "concat", checkThenRun<checkConcat>},
+    {"string", "rep", checkThenRun<checkRep>},
+    {"string", "sub", checkThenRun<checkRange23>},
+    {"string", "byte", checkThenRun<checkRange23>},
+    {"string", "char", checkThenRun<checkEveryInt>},
+    {"string", "find", checkThenRun<checkInit>},
+    {"string", "match", checkThenRun<checkInit>},
+    {"string", "gsub", checkThenRun<checkGsub>},
+    {"debug", "getinfo", checkThenRun<checkGetinfo>},
+    {"debug", "getlocal", checkThenRun<checkLocal>},
+    {"debug", "setlocal", checkThenRun<checkLocal>},
+    {"debug", "getupvalue", checkThenRun<checkSecondInt>},
+    {"debug", "setupvalue", checkThenRun<checkSecondInt>},
+    {"debug", "sethook", checkThenRun<checkSethook>},
+    {"debug", "traceback", checkThenRun<checkTraceback>},
+    {"bit", "tohex", checkThenRun<checkTohex>},
+    // Every LPeg function that turns an argument into a pattern, and the
+    // pattern operators; re builds its patterns through both.
+    {"lpeg", "P", checkThenRun<checkPattern>},
+    {"lpeg", "B", checkThenRun<checkPattern>},
+    {"lpeg", "C", checkThenRun<checkPattern>},
+    {"lpeg", "Cs", checkThenRun<checkPattern>},
+    {"lpeg", "Ct", checkThenRun<checkPattern>},
+    {"lpeg", "Cg", checkThenRun<checkPattern>},
+    {"lpeg", "Cmt", checkThenRun<checkPattern>},
+    {"lpeg", "Cf", checkThenRun<checkPattern>},
+    {"lpeg", "match", checkThenRun<checkMatch>},
+    {"lpeg", "ptree", checkThenRun<checkPattern>},
+    {"lpeg", "pcode", checkThenRun<checkPattern>},
+    {kPatternOperators, "__add", checkThenRun<checkTwoPatterns>},
+    {kPatternOperators, "__sub", checkThenRun<checkTwoPatterns>},
+    {kPatternOperators, "__mul", checkThenRun<checkTwoPatterns>},
+    {kPatternOperators, "__pow", checkThenRun<checkRepetition>},
+    {kPatternOperators, "__div", checkThenRun<checkPattern>},
+    {kPatternOperators, "__unm", checkThenRun<checkPattern>},
+    {kPatternOperators, "__len", checkThenRun<checkPattern>},
+    {"package", "loadlib", runFindingOpener},
+    {kSearchers, "1", runFindingOpener},
+    {kSearchers, "2", runFindingOpener},
+    {kSearchers, "3", runFindingOpener},
+    {kSearchers, "4", runFindingOpener},
+    {"socket", "select", runSelect},
+    {"socket", "skip", checkThenRun<checkSkip>},
+    {"socket", "sleep", checkThenRun<checkSleep>},
+};
+constexpr std::size_t kBoundedCount = std::size(kBounded);
+
+// The library's function behind each wrapper, kept here out of reach of
+// scripts.  It is the same function in every interpreter: the libraries
+// are loaded once per process.
+lua_CFunction originals[kBoundedCount];
+
+template <std::size_t I>
+int wrapper(lua_State* L) {
+  return kBounded[I].run(L, originals[I]);
+}
+
+template <std::size_t... I>
+constexpr std::array<lua_CFunction, sizeof...(I)> makeWrappers(std::index_sequence<I...>) {
+  return {wrapper<I>...};
+}
+constexpr auto kWrappers = makeWrappers(std::make_index_sequence<kBoundedCount>());
+
+// Pushes the key of wrapped function `i` in its table.
+void pushKey(lua_State* L, std::size_t i) {
+  if (kBounded[i].table == kSearchers) {
+    lua_pushinteger(L, std::atoi(kBounded[i].name));
+  } else {
+    lua_pushstring(L, kBounded[i].name);
+  }
+}
+
+// Replaces field `name` of the table at `table`, when it is a C function,
+// by wrapper `i` with the same upvalues and environment, so that the
+// library's function runs in the wrapper's frame as it ran in its own.
+// Stack unchanged.
+void wrapField(lua_State* L, int table, std::size_t i) {
+  pushKey(L, i);
+  lua_rawget(L, table);
+  const lua_CFunction function = lua_tocfunction(L, -1);
+  if (function == nullptr || function == kWrappers[i]) {
+    lua_pop(L, 1);
+    return;
+  }
+  originals[i] = function;
+  const int original = lua_gettop(L);
+  int upvalues = 0;
+  while (lua_getupvalue(L, original, upvalues + 1) != nullptr) ++upvalues;
+  lua_pushcclosure(L, kWrappers[i], upvalues);
+  lua_getfenv(L, original);
+  lua_setfenv(L, -2);
+  pushKey(L, i);
+  lua_insert(L, -2);
+  lua_rawset(L, table);
+  lua_pop(L, 1);
+}
+
+// Wraps the functions listed for `tableName` in the table on top.  Stack
+// unchanged.
+void wrapTable(lua_State* L, const char* tableName) {
+  if (!lua_istable(L, -1)) return;
+  const int table = lua_gettop(L);
+  for (std::size_t i = 0; i < kBoundedCount; ++i) {
+    if (std::strcmp(kBounded[i].table, tableName) == 0) wrapField(L, table, i);
+  }
+}
+
+void wrapGlobalTable(lua_State* L, const char* name) {
+  if (*name == '\0') {
+    lua_pushvalue(L, LUA_GLOBALSINDEX);
+  } else {
+    lua_getglobal(L, name);
+  }
+  wrapTable(L, name);
+  lua_pop(L, 1);
+}
+
+// LPeg keeps its operators in the metatable of every pattern; one made by
+// P(true) of the LPeg table on top leads to it.  Stack unchanged.
+void wrapPatternOperators(lua_State* L) {
+  if (!lua_istable(L, -1)) return;
+  lua_getfield(L, -1, "P");
+  lua_pushboolean(L, 1);
+  if (lua_pcall(L, 1, 1, 0) == 0 && lua_getmetatable(L, -1)) {
+    wrapTable(L, kPatternOperators);
+    lua_pop(L, 1);
+  }
+  lua_pop(L, 1);
+}
+
+}  // namespace
+
+void boundCoreLibraryArguments(lua_State* L) {
+  for (const char* name : {"", "table", "string", "debug", "bit", "package"}) {
+    wrapGlobalTable(L, name);
+  }
+  lua_getglobal(L, "package");
+  if (lua_istable(L, -1)) {
+    lua_getfield(L, -1, "loaders");
+    wrapTable(L, kSearchers);
+    lua_pop(L, 1);
+  }
+  lua_pop(L, 1);
+  lua_getglobal(L, "lpeg");
+  wrapPatternOperators(L);
+  lua_pop(L, 1);
+  wrapGlobalTable(L, "lpeg");
+}
+
+void boundSocketArguments(lua_State* L) {
+  wrapGlobalTable(L, "socket");
+}
+
+}  // namespace vesko
