@@ -8,6 +8,7 @@
 #include "engine/embedded_scripts.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
+#include "engine/shared_interpreter.h"
 #include "library/ascii85.h"
 #include "library/base64.h"
 #include "library/pack.h"
@@ -193,6 +194,7 @@ int buildEnvironment(lua_State* L) {
 }  // namespace
 
 bool start() {
+  shareInterpreterSymbols();
   lua_State* L = newInterpreter();
   if (L == nullptr) return false;
   lua_atpanic(L, panic);
