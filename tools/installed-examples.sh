@@ -26,12 +26,12 @@ expect() {  # expect WANTED ARGUMENT...
 }
 
 expect $'2\n0' 'Vesko_RunScript("return 1+1")' 'Vesko_LastError'
-expect "Bob" 'Vesko_RunScript("return vesko.ExecuteSQL(\"SELECT name FROM customers\")[2].f1")'
-expect "O'Brien, Fiona" "Vesko_RunFile(\"$examples/cleanup.lua\"; \" o'brien ,  FIONA!! \")"
+expect "Bruno Müller" 'Vesko_RunScript("return vesko.ExecuteSQL(\"SELECT name FROM customers\")[2].f1")'
+expect "O'Brien Fiona" "Vesko_RunFile(\"$examples/cleanup.lua\"; \" o'brien ,  FIONA!! \")"
 expect '{"total":3}' 'Vesko_RunScript("return require(\"cjson\").encode({total = 1 + 2})")'
 report=$("$calc" "Vesko_RunFile(\"$examples/report.lua\")" 2>&1) || true
 case $report in
-  *Ana*) ;;
+  *"Total: "*) ;;
   *) echo "FAILED: report.lua gave: $report"; failures=$((failures + 1)) ;;
 esac
 "$calc" --help >/dev/null || { echo "FAILED: vesko-calc --help"; failures=$((failures + 1)); }

@@ -11,12 +11,12 @@ if [ ! -f "$manifest" ]; then
   exit 1
 fi
 as_root=()
-while IFS= read -r file; do
+while IFS= read -r file || [ -n "$file" ]; do
   [ -w "$(dirname "$file")" ] || as_root=(sudo)
 done <"$manifest"
 
 folders=()
-while IFS= read -r file; do
+while IFS= read -r file || [ -n "$file" ]; do
   "${as_root[@]}" rm -f "$file"
   folder=$(dirname "$file")
   # Only folders named for Vesko, and those inside them.
