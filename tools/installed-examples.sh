@@ -34,6 +34,12 @@ case $report in
   *"Total: "*) ;;
   *) echo "FAILED: report.lua gave: $report"; failures=$((failures + 1)) ;;
 esac
+pages=$("$calc" "Vesko_RunFile(\"$examples/generator.lua\")" 'Vesko_CallFunction("orderPages"; 3)' \
+  'Vesko_ResumeFunction' 'Vesko_ResumeFunction' 2>&1) || true
+case $pages in
+  *"#8 "*) ;;
+  *) echo "FAILED: generator.lua gave: $pages"; failures=$((failures + 1)) ;;
+esac
 "$calc" --help >/dev/null || { echo "FAILED: vesko-calc --help"; failures=$((failures + 1)); }
 
 [ "$failures" -eq 0 ] && echo "installed vesko-calc: every example passed" && exit 0
