@@ -100,10 +100,12 @@ TEST_F(ShellSessionTest, CtrlCWhileACalculationRunsKeepsTheSession) {
   TerminalRun run;
   ASSERT_TRUE(run.open() && run.start(folder_, {}));
   ASSERT_TRUE(run.answers("Vesko_RunScript(\"kept = 41 return kept\")\r", "41\r\n"));
+  // The script tells when it runs (in capitals, unlike the line's echo), so
+  // that Ctrl-C comes during the run.
   ASSERT_TRUE(
-      run.type("Vesko_RunScript(\"local t = os.clock() while os.clock() - t < 1 do end "
-               "return 'done'\")\r"));
-  usleep(300 * 1000);
+      run.type("Vesko_RunScript(\"io.write(('started'):upper()) io.flush() "
+               "local t = os.clock() while os.clock() - t < 1 do end return 'done'\")\r"));
+  ASSERT_TRUE(run.waitFor("STARTED"));
   ASSERT_TRUE(run.type("\x03"));
   ASSERT_TRUE(run.waitFor("done\r\n"));
   ASSERT_TRUE(run.waitFor("Ctrl-C does not stop a calculation"));
