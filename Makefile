@@ -3,14 +3,24 @@
 #   make test   install what is missing, build, run every test, then again
 #               under AddressSanitizer and UndefinedBehaviorSanitizer, the
 #               plug-in tests under valgrind, the thread tests under
-#               ThreadSanitizer, and a short fuzzing smoke run
+#               ThreadSanitizer, everything again built with Clang; install
+#               into a scratch prefix and as a Debian package, and a short
+#               fuzzing smoke run
+# and the ones after:
+#   make install [PREFIX=/usr/local]   make uninstall   make package
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
-JOBS ?= $(shell nproc)
-
 TSAN_BUILD ?= build-tsan
+CLANG_BUILD ?= build-clang
+JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
+# Warnings are errors in the tests (and so in CI), not in a user's build.
+WERROR ?= OFF
+test test-plain test-sanitize test-valgrind test-tsan test-clang test-install test-package: \
+  WERROR = ON
 
-.PHONY: all deps build run test test-plain test-sanitize test-valgrind test-tsan fuzz-smoke bench clean
+.PHONY: all deps build run test test-plain test-sanitize test-valgrind test-tsan test-clang \
+        test-install test-package fuzz-smoke bench install uninstall package clean
 
 all: build
 
@@ -18,7 +28,7 @@ deps:
 	bash tools/install-dependencies.sh
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESKO_WERROR=$(WERROR)
 	cmake --build $(BUILD) -j$(JOBS)
 
 # A report over the sample database: Lua, SQL and a host calculation.
@@ -26,13 +36,15 @@ run: build
 	$(BUILD)/host/vesko-calc 'Vesko_Version("long")' \
 	  "Vesko_RunFile(\"$(CURDIR)/examples/report.lua\")"
 
-test: test-plain test-sanitize test-valgrind test-tsan fuzz-smoke
+test: test-plain test-sanitize test-valgrind test-tsan test-clang test-install test-package \
+      fuzz-smoke
 
 test-plain: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 test-sanitize: deps
-	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVESKO_SANITIZE=ON -DVESKO_BENCH=OFF
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVESKO_SANITIZE=ON -DVESKO_BENCH=OFF \
+	  -DVESKO_WERROR=$(WERROR)
 	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
 	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j$(JOBS)
 
@@ -42,9 +54,32 @@ test-valgrind: build
 	  $(BUILD)/tests/plugin/plugin_tests
 
 test-tsan: deps
-	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESKO_TSAN=ON -DVESKO_BENCH=OFF
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESKO_TSAN=ON -DVESKO_BENCH=OFF \
+	  -DVESKO_WERROR=$(WERROR)
 	cmake --build $(TSAN_BUILD) -j$(JOBS) --target plugin_tests
 	$(TSAN_BUILD)/tests/plugin/plugin_tests --gtest_filter='ThreadsTest.*'
+
+# The other compiler, at full optimisation.
+test-clang: deps
+	cmake -S . -B $(CLANG_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=Release -DVESKO_BENCH=OFF -DVESKO_WERROR=$(WERROR)
+	cmake --build $(CLANG_BUILD) -j$(JOBS)
+	ctest --test-dir $(CLANG_BUILD) --output-on-failure -j$(JOBS)
+
+test-install: build
+	bash tools/check-install.sh $(BUILD)
+
+test-package: build
+	bash tools/check-package.sh $(BUILD)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+uninstall:
+	bash tools/uninstall.sh $(BUILD)
+
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 fuzz-smoke: deps
 	bash fuzz/smoke.sh
@@ -53,4 +88,4 @@ bench: build
 	bash bench/run.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) build-fuzz
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(CLANG_BUILD) build-fuzz

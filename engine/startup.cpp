@@ -11,6 +11,7 @@
 #include "engine/embedded_scripts.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
+#include "engine/shared_interpreter.h"
 #include "engine/time_limit.h"
 #include "library/argument_bounds.h"
 #include "library/ascii85.h"
@@ -204,6 +205,7 @@ int buildEnvironment(lua_State* L) {
 }  // namespace
 
 bool start() {
+  shareInterpreterSymbols();
   lua_State* L = newInterpreter();
   if (L == nullptr) return false;
   lua_atpanic(L, panic);

@@ -85,6 +85,9 @@ void setQueryLimits(const QueryLimits& limits);
 QueryLimits queryLimits();
 // The absolute path of the open database file, or empty.
 std::string databasePath();
+// SQLite's own reasons for the queries that failed since the last call
+// (the first 20 of them), oldest first.
+std::vector<std::string> takeSqlFailures();
 // Makes Get(FilePath) answer `answer` as it stands (a server path, say);
 // an empty optional restores the real answer, "file:" and the absolute path.
 void overrideFilePath(std::optional<std::string> answer);

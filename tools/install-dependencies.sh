@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config binutils
   clang libclang-rt-dev
   liblua5.1-0-dev lua-socket lua-socket-dev lua-lpeg lua-lpeg-dev
-  lua-filesystem-dev lua-bitop-dev
+  lua-filesystem-dev lua-bitop-dev lua-cjson
   libsqlite3-dev libgtest-dev googletest libbenchmark-dev
   valgrind
   lua5.1

@@ -1,5 +1,9 @@
 // FM_ExprEnv_*: calculation environments, evaluating calculations, running
 // queries on the open database file, and registering external functions.
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "host/calc/calc_evaluator.h"
 #include "host/sql/database.h"
 #include "api/fm_api.h"
@@ -11,6 +15,22 @@
 #include "host/objects/data_values.h"
 
 using namespace vesko_host;
+
+namespace {
+
+// SQLite's reasons for the queries that failed, until someone takes them;
+// the first few only, so a script that fails in a loop cannot fill memory.
+constexpr std::size_t kKeptSqlFailures = 20;
+std::vector<std::string>& sqlFailures() {
+  static auto* failures = new std::vector<std::string>();
+  return *failures;
+}
+
+}  // namespace
+
+std::vector<std::string> vesko_host::takeSqlFailures() {
+  return std::exchange(sqlFailures(), {});
+}
 
 extern "C" {
 
@@ -69,7 +89,10 @@ int16_t FM_ExprEnv_ExecuteFileSQL(const FMExprEnv* env, const FMText* query, con
     clearRows(*rows);
     if (!namesOpenDatabase(utf8FromUnits(file->units))) return kHostErrorFileMissing;
     std::string message;
-    return runQuery(utf8FromUnits(sql->units), *bound, *rows, &message);
+    const int16_t error = runQuery(utf8FromUnits(sql->units), *bound, *rows, &message);
+    if (error != kHostErrorNone && sqlFailures().size() < kKeptSqlFailures)
+      sqlFailures().push_back(message);
+    return error;
   });
 }
 

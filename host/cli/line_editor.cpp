@@ -189,7 +189,7 @@ void LineEditor::key(unsigned char byte, EditResult* result) {
   } else if (!pending_.empty() || byte >= 0x80) {
     utf8Byte(byte, result);
   } else if (byte == 0x1b) {
-    pending_ = "\x1b";
+    pending_.assign(1, '\x1b');  // not = "\x1b": the same false -Wrestrict
   } else if (byte < 0x20 || byte == 0x7f) {
     control(byte, result);
   } else {
@@ -223,7 +223,10 @@ void LineEditor::control(unsigned char byte, EditResult* result) {
       erase(previousStart(line_, cursor_), cursor_);
       break;
     case '\t':
-      insert("\t");
+      if (completer_)
+        complete(result);
+      else
+        insert("\t");
       break;
     case '\n':
     case '\r':
@@ -317,9 +320,19 @@ void LineEditor::utf8Byte(unsigned char byte, EditResult* result) {
   pending_.clear();
 }
 
+// Built anew rather than with std::string::insert, in which GCC 12 at -O3
+// sees a false overlap (-Wrestrict) when the text is a short constant.
 void LineEditor::insert(std::string_view text) {
-  line_.insert(cursor_, text);
+  std::string joined;
+  joined.reserve(line_.size() + text.size());
+  joined.append(line_, 0, cursor_).append(text).append(line_, cursor_);
+  line_.swap(joined);
   cursor_ += text.size();
+}
+
+void LineEditor::setPrompt(std::string prompt) {
+  prompt_ = std::move(prompt);
+  promptColumns_ = columnsOf(prompt_);
 }
 
 void LineEditor::left() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,13 @@ class LineEditor {
   std::string resize(std::size_t columns);
   // Adds a finished line unless blank or the same as the last one.
   bool remember(const std::string& line);
+  // For the lines from now on.
+  void setPrompt(std::string prompt);
+
+  // The names Tab may complete the word before the cursor with (a word is
+  // letters, digits and "_"). Without a completer Tab inserts itself.
+  using Completer = std::function<std::vector<std::string>(std::string_view word)>;
+  void setCompleter(Completer completer) { completer_ = std::move(completer); }
 
   const std::string& line() const { return line_; }
   std::size_t cursor() const { return cursor_; }  // a byte offset
@@ -53,6 +61,7 @@ class LineEditor {
   void right();
   void erase(std::size_t from, std::size_t to);
   void browse(bool older, EditResult* result);
+  void complete(EditResult* result);
   std::string finish(std::string_view mark);
   void clear();
 
@@ -69,6 +78,7 @@ class LineEditor {
   bool afterReturn_ = false;  // a "\n" right after "\r" is the same Enter
   std::size_t columns_ = 80;
   std::size_t scroll_ = 0;  // the first column of the line on screen
+  Completer completer_;
 };
 
 }  // namespace vesko_host

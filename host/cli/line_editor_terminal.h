@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "host/cli/line_editor.h"
 
@@ -20,6 +21,9 @@ class TerminalLineReader {
   // The next line; false at the end of input, with `error` set when the
   // terminal failed rather than ended.
   bool readLine(std::string* line, std::string* error);
+
+  void setPrompt(std::string prompt) { editor_.setPrompt(std::move(prompt)); }
+  void setCompleter(LineEditor::Completer completer) { editor_.setCompleter(std::move(completer)); }
 
  private:
   EditResult readKeys(std::string* error);

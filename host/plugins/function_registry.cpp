@@ -56,6 +56,12 @@ const ExternalFunction* findExternalFunction(std::string_view name) {
   return found == functions().end() ? nullptr : &found->second;
 }
 
+std::vector<ExternalFunction> registeredFunctions() {
+  std::vector<ExternalFunction> all;
+  for (const auto& [name, function] : functions()) all.push_back(function);
+  return all;
+}
+
 bool isRegistered(std::string_view name) {
   return findExternalFunction(name) != nullptr;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "api/fm_api.h"
 
@@ -30,6 +31,8 @@ int16_t addExternalFunction(const ExternalFunction& function);
 int16_t removeExternalFunction(const std::array<char, 4>& pluginId, int16_t number);
 // Names match without regard to the case of ASCII letters; nullptr if none.
 const ExternalFunction* findExternalFunction(std::string_view name);
+// Every registered function, in the order of their names' letters.
+std::vector<ExternalFunction> registeredFunctions();
 
 }  // namespace vesko_host
 

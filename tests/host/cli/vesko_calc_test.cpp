@@ -1,6 +1,7 @@
 // vesko-calc as a user runs it: output lines, exit statuses, standard input.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -15,13 +16,8 @@ struct CalcRun {
   int status = -1;
 };
 
-// Runs vesko-calc with the tiny plug-in and `arguments` (shell words),
-// feeding `input` (a printf format) on standard input; standard error is
-// dropped.
-CalcRun runCalc(const std::string& arguments, const std::string& input = "") {
-  const std::string command = "printf '" + input +
-                              "' | " VESKO_CALC_PATH " --plugin " TINY_PLUGIN_PATH " " + arguments +
-                              " 2>/dev/null";
+// Runs a shell command; its standard output and exit status.
+CalcRun runCommand(const std::string& command) {
   CalcRun run;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
@@ -30,6 +26,14 @@ CalcRun runCalc(const std::string& arguments, const std::string& input = "") {
   const int status = pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
+}
+
+// Runs vesko-calc with the tiny plug-in and `arguments` (shell words),
+// feeding `input` (a printf format) on standard input; standard error is
+// dropped.
+CalcRun runCalc(const std::string& arguments, const std::string& input = "") {
+  return runCommand("printf '" + input + "' | " VESKO_CALC_PATH " --plugin " TINY_PLUGIN_PATH " " +
+                    arguments + " 2>/dev/null");
 }
 
 TEST(VeskoCalcTest, OneLinePerExpressionAndTheWorstStatus) {
@@ -108,6 +112,76 @@ TEST(VeskoCalcTest, BadOptionsAndFilesEndWithStatusTwo) {
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.output.find("Exit status"), std::string::npos);
   EXPECT_NE(help.output.find("examples/sample.sql"), std::string::npos);
+}
+
+TEST(VeskoCalcTest, JsonIsOneObjectPerCalculation) {
+  const CalcRun run = runCalc(
+      "--json '\"a\" & \xC2\xB6 & \"b \\\"q\\\"\"' '(1' 'Date(1; 1; 0)' 'Tiny_Echo(\"\xC3\xA9\")'");
+  EXPECT_EQ(run.output,
+            "{\"result\":\"a\\rb \\\"q\\\"\"}\n"
+            "{\"error\":1207,\"message\":\"\\\"(\\\" without \\\")\\\" at character 1\"}\n"
+            "{\"error\":1218,\"message\":\"Date gives a date outside the years 1 to 4000\"}\n"
+            "{\"result\":\"\xC3\xA9\"}\n");
+  EXPECT_EQ(run.status, 2);
+  // The plug-in's own error, as Vesko_LastError tells it.
+  EXPECT_EQ(
+      runCommand(VESKO_CALC_PATH " --json 'Vesko_RunScript(\"error(\\\"no\\\", 0)\")'").output,
+      "{\"error\":3020,\"message\":\"no\"}\n");
+}
+
+TEST(VeskoCalcTest, FilesAndExpressionsRunInTheirOrder) {
+  char path[] = "/tmp/vesko_calc_file_XXXXXX";
+  const int descriptor = mkstemp(path);
+  ASSERT_GE(descriptor, 0);
+  const std::string lines = "1 + 1\n\n  // a note\nUpper(\"x\")\r\n";
+  ASSERT_EQ(write(descriptor, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+  close(descriptor);
+  CalcRun run = runCalc("'0' -f " + std::string(path) + " '9' -f -", "7\\n");
+  EXPECT_EQ(run.output, "0\n2\nX\n9\n7\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(runCalc("-f /nonexistent/calculations '1'").status, 2);
+  EXPECT_EQ(runCalc("-f").status, 2);
+  std::remove(path);
+}
+
+TEST(VeskoCalcTest, SqlFailuresTellSqlitesReason) {
+  const CalcRun run =
+      runCommand(VESKO_CALC_PATH " --plugin " TINY_PLUGIN_PATH
+                                 " 'Tiny_Query(\"SELECT nope FROM customers\")' 2>&1");
+  EXPECT_NE(run.output.find("vesko-calc: SQL: no such column: nope\n"), std::string::npos);
+  EXPECT_EQ(run.status, 1);
+}
+
+TEST(VeskoCalcTest, VersionAndNegativeNumbers) {
+  const CalcRun version = runCalc("--version");
+  EXPECT_EQ(version.output.rfind("vesko-calc ", 0), 0u);
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(runCalc("'-1 + 3' -- '--2'").output, "2\n2\n");
+}
+
+// Every example of --help, run as the text shows it, from a scratch folder.
+TEST(VeskoCalcTest, EveryHelpExampleRuns) {
+  const std::string help = runCommand(VESKO_CALC_PATH " --help").output;
+  const std::size_t examples = help.find("Examples:\n");
+  ASSERT_NE(examples, std::string::npos);
+  std::string program = VESKO_CALC_PATH;
+  const std::string folder = program.substr(0, program.rfind('/'));
+  char scratch[] = "/tmp/vesko_calc_examples_XXXXXX";
+  ASSERT_NE(mkdtemp(scratch), nullptr);
+  int ran = 0;
+  std::size_t at = help.find('\n', examples) + 1;
+  for (std::size_t end; (end = help.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string example = help.substr(at, end - at);
+    if (example.find("vesko-calc") == std::string::npos) continue;
+    const CalcRun run = runCommand("cd " + std::string(scratch) + " && PATH=" + folder +
+                                   ":$PATH; " + example + " 2>&1");
+    EXPECT_EQ(run.status, 0) << example << "\n" << run.output;
+    EXPECT_EQ(run.output.find("?"), std::string::npos) << example << "\n" << run.output;
+    ++ran;
+  }
+  EXPECT_GE(ran, 5);
+  std::remove((std::string(scratch) + "/calcs.txt").c_str());
+  rmdir(scratch);
 }
 
 }  // namespace

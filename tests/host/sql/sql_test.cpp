@@ -38,8 +38,10 @@ class SqlTest : public HostTest {
     for (uint32_t r = 0; r < FM_RowVect_Size(result, e()); ++r) {
       const FMDataVect* row = FM_RowVect_At(result, r, e());
       std::string line;
-      for (uint32_t c = 0; c < FM_DataVect_Size(row, e()); ++c)
-        line += (c > 0 ? "|" : "") + bytes(FM_DataVect_AtAsText(row, c, e()));
+      for (uint32_t c = 0; c < FM_DataVect_Size(row, e()); ++c) {
+        if (c > 0) line += '|';  // appended, not "|" + ...: GCC 12's false -Wrestrict at -O3
+        line += bytes(FM_DataVect_AtAsText(row, c, e()));
+      }
       rows->push_back(line);
     }
     FM_RowVect_Delete(result, e());
