@@ -52,11 +52,11 @@ TEST_F(LuaModulesTest, ErrorsRaisedInsideTheModuleUnwindSafely) {
   // sanitizers, leak nothing).  Valgrind runs this slowly: the limit is
   // raised so that only a fault fails it.
   ASSERT_EQ(text("Vesko_Timeout", {vesko_host::numberValue(60)}), "60");
-  EXPECT_EQ(
-      run("local n = 0 for i = 1, 2000 do "
-          "  if not pcall(cjson.decode, '[' .. string.rep('1,', i % 64) .. 'x]') then n = n + 1 end "
-          "end return n .. ' ' .. cjson.encode({n})"),
-      "2000 [2000]");
+  EXPECT_EQ(run("local n = 0 for i = 1, 2000 do "
+                "  if not pcall(cjson.decode, '[' .. string.rep('1,', i % 64) .. 'x]') then n = n "
+                "+ 1 end "
+                "end return n .. ' ' .. cjson.encode({n})"),
+            "2000 [2000]");
 }
 
 TEST_F(LuaModulesTest, ModulesLoadAgainAfterTheInterpreterIsRebuilt) {
