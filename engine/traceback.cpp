@@ -17,24 +17,17 @@ constexpr int kLevelsLast = 10;
 
 std::string pending;
 
-// The plug-in's own frames on the main state, by their distance from the
-// bottom of its call stack (which, unlike a level, does not change as
-// frames are pushed above them).  Innermost last.
+// The plug-in's own frames on the main state, by their call-info index
+// (lua_Debug's i_ci: the frame's distance from the bottom of the call
+// stack, which, unlike a level, does not change as frames are pushed
+// above it).  Innermost last.
 constexpr int kMaxHiddenFrames = 64;
 int hiddenFrames[kMaxHiddenFrames];
 int hiddenCount = 0;
 
-// The number of frames on L's call stack.
-int stackDepth(lua_State* L) {
-  lua_Debug ar;
-  int depth = 0;
-  while (lua_getstack(L, depth, &ar) != 0) ++depth;
-  return depth;
-}
-
-bool isHidden(int fromBottom) {
+bool isHidden(const lua_Debug& ar) {
   for (int i = 0; i < hiddenCount; ++i) {
-    if (hiddenFrames[i] == fromBottom) return true;
+    if (hiddenFrames[i] == ar.i_ci) return true;
   }
   return false;
 }
@@ -74,10 +67,10 @@ void captureTraceback(lua_State* L, int level) noexcept {
   try {
     // The levels to show, oldest last; the main state's hidden frames go.
     const bool main = L == mainState;
-    const int depth = stackDepth(L);
     std::vector<int> shown;
-    for (int at = level; at < depth; ++at) {
-      if (!(main && isHidden(depth - 1 - at))) shown.push_back(at);
+    lua_Debug frame;
+    for (int at = level; lua_getstack(L, at, &frame) != 0; ++at) {
+      if (!(main && isHidden(frame))) shown.push_back(at);
     }
     // Shortened as debug.traceback shortens: it counts from level 0, so
     // the first part holds the levels below kLevelsFirst.
@@ -112,7 +105,9 @@ void pushTracebackHandler(lua_State* L) {
 
 HiddenFrame::HiddenFrame(lua_State* L) noexcept {
   if (L != mainState || hiddenCount == kMaxHiddenFrames) return;
-  hiddenFrames[hiddenCount++] = stackDepth(L) - 1;
+  lua_Debug frame;
+  if (lua_getstack(L, 0, &frame) == 0) return;
+  hiddenFrames[hiddenCount++] = frame.i_ci;
   marked_ = true;
 }
 
