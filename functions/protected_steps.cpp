@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 
+#include "engine/allocator.h"
 #include "engine/anchors.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
@@ -69,6 +70,10 @@ int16_t runProtectedSteps(StepsFunction function, void* context) {
   std::string traceback = engine::takePendingTraceback();
   if (status == LUA_ERRRUN) setErrorTraceback(std::move(traceback));
   lua_settop(L, top);
+  // Out of memory in the steps themselves (an __index the lookup runs):
+  // what the failed code left goes now, as after a run's, so that the
+  // next call does not start at the ceiling.
+  if (status == LUA_ERRMEM) engine::collectAfterMemoryError();
   return kFailed;
 }
 

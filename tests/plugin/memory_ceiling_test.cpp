@@ -31,7 +31,8 @@ TEST_F(CeilingTest, TheNextCallWorksAfterRunningOutOfMemory) {
   // About 200 kB above what start-up leaves.
   ASSERT_EQ(enableWithLimit("600000"), 53);
   ASSERT_EQ(run("function grow() local t = {} for i = 1, 1e6 do t[#t + 1] = {} end end "
-                "function concat() local s = '' for i = 1, 1e6 do s = s .. 'abcdefgh' end end"),
+                "function concat() local s = '' for i = 1, 1e6 do s = s .. 'abcdefgh' end end "
+                "lazy = setmetatable({}, {__index = function() grow() end})"),
             "");
   struct Failure {
     const char* function;
@@ -39,6 +40,8 @@ TEST_F(CeilingTest, TheNextCallWorksAfterRunningOutOfMemory) {
     const char* code;
   };
   const Failure failures[] = {
+      // Out of memory while the name is looked up, in the handler's own steps.
+      {"Vesko_CallFunction", "lazy.f", "3022"},
       {"Vesko_RunScript", "local t = {} for i = 1, 1e6 do t[#t + 1] = {} end", "3022"},
       {"Vesko_RunScript", "local t = {} for i = 1, 1e6 do t[#t + 1] = 'abc' .. i end", "3022"},
       {"Vesko_RunScript", "local s = '' for i = 1, 1e6 do s = s .. 'abcdefgh' end", "3022"},
