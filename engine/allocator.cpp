@@ -16,6 +16,9 @@ struct Usage {
   // Only ProtectedRun scopes apply the ceiling: start-up and shutdown never
   // run under it, so the interpreter is always built whole.
   bool protectedRun = false;
+  // An allocation failed since the last collectAfterMemoryError; a script
+  // may have caught the error and gone on.
+  bool ranOut = false;
 };
 // One interpreter at a time; its usage starts at zero with it.
 Usage usage;
@@ -31,10 +34,15 @@ void* allocate(void* ud, void* block, std::size_t oldSize, std::size_t newSize) 
   // A block that shrinks never fails: the interpreter relies on it.
   if (u->limit != 0 && u->protectedRun && newSize > oldSize &&
       u->held - oldSize + newSize > u->limit) {
+    u->ranOut = true;
     return nullptr;
   }
   void* grown = resizeBlock(block, oldSize, newSize);
-  if (grown != nullptr) u->held = u->held - oldSize + newSize;
+  if (grown != nullptr) {
+    u->held = u->held - oldSize + newSize;
+  } else {
+    u->ranOut = true;
+  }
   return grown;
 }
 
@@ -56,6 +64,10 @@ lua_State* newInterpreter() {
 
 bool hasMemoryCeiling() {
   return usage.limit != 0;
+}
+
+bool ranOutOfMemory() {
+  return usage.ranOut;
 }
 
 UnprotectedWork::UnprotectedWork() : outer_(usage.protectedRun) {
@@ -85,6 +97,7 @@ int collectAll(lua_State* L) {
 void collectAfterMemoryError() {
   lua_State* L = mainState;
   if (L == nullptr) return;
+  usage.ranOut = false;
   UnprotectedWork unlimited;
   if (lua_cpcall(L, collectAll, nullptr) != 0) lua_pop(L, 1);
 }

@@ -57,6 +57,11 @@ class ProtectedRun {
 // [-0, +0]
 void collectAfterMemoryError();
 
+// Whether an allocation failed since the last collectAfterMemoryError,
+// whether or not the error ended the call: a script may catch it (pcall)
+// and go on, leaving the interpreter at the ceiling.
+bool ranOutOfMemory();
+
 }  // namespace vesko::engine
 
 #endif

@@ -31,6 +31,11 @@ bool isRunning(lua_State* co) {
   return lua_status(co) == 0 && lua_getstack(co, 0, &frame) != 0;
 }
 
+bool hasEnded(lua_State* co) {
+  const int status = lua_status(co);
+  return status != LUA_YIELD && (status != 0 || lua_gettop(co) == 0);
+}
+
 int16_t finishResume(lua_State* L, int holdSlot, int status, const FMDataVect* parameters,
                      FMData* result, StringRule returned, StringRule yielded) {
   lua_State* co = lua_tothread(engine::anchors, holdSlot);

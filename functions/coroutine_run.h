@@ -41,6 +41,11 @@ int resumeCoroutine(lua_State* co, int nargs);
 // not suspended in a yield.
 bool isRunning(lua_State* co);
 
+// Whether `co`, which is not running, has ended: it returned and holds no
+// values, or it died of an error.  A coroutine that never started holds
+// its body (or the value that stood in for it) and has not ended.
+bool hasEnded(lua_State* co);
+
 // [-0, +0] After resuming the coroutine held in anchor slot `holdSlot`
 // with `status`: settles the active function and answers the external
 // function's host error number.  A completed function stores its first

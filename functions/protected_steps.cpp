@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 
+#include "engine/allocator.h"
 #include "engine/anchors.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
@@ -36,6 +37,14 @@ int runSteps(lua_State* L) {
   return 0;
 }
 
+// [-0, +0] After any allocation failed in the steps (in their own work,
+// such as an __index the lookup runs, or in a script that caught the error
+// and went on): what the failed code left goes now, so that the next call
+// does not start at the ceiling.  The record is written by then.
+void collectIfRanOut() {
+  if (engine::ranOutOfMemory()) engine::collectAfterMemoryError();
+}
+
 }  // namespace
 
 int16_t runProtectedSteps(StepsFunction function, void* context) {
@@ -63,12 +72,16 @@ int16_t runProtectedSteps(StepsFunction function, void* context) {
     lua_settop(L, top);
     std::rethrow_exception(steps.hostFailure);
   }
-  if (status == 0) return steps.answer;
+  if (status == 0) {
+    collectIfRanOut();
+    return steps.answer;
+  }
   // The error value is on top; recording it neither allocates nor runs Lua.
   setErrorFromLua(runStatusCode(status), L);
   std::string traceback = engine::takePendingTraceback();
   if (status == LUA_ERRRUN) setErrorTraceback(std::move(traceback));
   lua_settop(L, top);
+  collectIfRanOut();
   return kFailed;
 }
 

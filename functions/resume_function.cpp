@@ -33,6 +33,12 @@ int16_t handleResumeFunction(int16_t, const FMExprEnv* env, const FMDataVect* pa
       setError("3020", "Cannot resume the function that is running.");
       return kFailed;
     }
+    // A script that got hold of the coroutine may have ended it itself
+    // (coroutine.resume): then no function is active any more.
+    if (hasEnded(co)) {
+      setError("3250", "Cannot resume. No function is active.");
+      return kFailed;
+    }
     engine::pushAnchored(L, engine::kCurrentCoroutineSlot);
     engine::CoroutineHold hold(L);
     if (!hold.held()) {

@@ -203,6 +203,30 @@ TEST_F(CoroutineSafetyTest, ACallThatNeverStartedLeavesNothingToResume) {
   EXPECT_EQ(lastError("number"), "3250");
 }
 
+TEST_F(CoroutineSafetyTest, AFunctionAScriptEndedIsNotResumedAgain) {
+  // The script gets hold of the suspended coroutine and ends it itself:
+  // by running it to its end or by making it fail.
+  ASSERT_EQ(run(R"lua(
+    function keep() CO = coroutine.running() coroutine.yield(1) return 2 end
+    function fail() CO = coroutine.running() coroutine.yield(1) error('late', 0) end
+    function finish() return tostring(coroutine.resume(CO)) end)lua"),
+            "");
+  ASSERT_EQ(run("y = coroutine.yield"), "");
+  for (const char* name : {"keep", "fail"}) {
+    EXPECT_EQ(callFunction(name), "1");
+    EXPECT_EQ(run("return finish()"), std::string(name) == "keep" ? "true" : "false");
+    EXPECT_EQ(resume({numberValue(5)}), "?") << name;
+    EXPECT_EQ(lastError(), "3250: Cannot resume. No function is active.") << name;
+    EXPECT_EQ(resume(), "?");
+    EXPECT_EQ(lastError("number"), "3250");
+  }
+  // Never started after an unresolved name, it still starts and fails.
+  EXPECT_EQ(callFunction("keep"), "1");
+  EXPECT_EQ(callFunction("nothing"), "");
+  EXPECT_EQ(resume(), "?");
+  EXPECT_EQ(lastError(), "3020: attempt to call a nil value");
+}
+
 TEST_F(CoroutineSafetyTest, AHostFailureAnywhereInACallLeavesNothingToResume) {
   // Fail each host operation of a call in turn, with a function suspended
   // before it: a call that fails leaves no function to resume.

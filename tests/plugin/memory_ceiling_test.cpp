@@ -1,6 +1,7 @@
 // The interpreter's memory ceiling: a script that runs out of memory fails
 // alone, the next call works, and start-up is never cut short by it.
 #include <cstdlib>
+#include <utility>
 
 #include "tests/plugin/plugin_fixture.h"
 
@@ -31,7 +32,9 @@ TEST_F(CeilingTest, TheNextCallWorksAfterRunningOutOfMemory) {
   // About 200 kB above what start-up leaves.
   ASSERT_EQ(enableWithLimit("600000"), 53);
   ASSERT_EQ(run("function grow() local t = {} for i = 1, 1e6 do t[#t + 1] = {} end end "
-                "function concat() local s = '' for i = 1, 1e6 do s = s .. 'abcdefgh' end end"),
+                "function concat() local s = '' for i = 1, 1e6 do s = s .. 'abcdefgh' end end "
+                "lazy = setmetatable({}, {__index = function() grow() end}) "
+                "function caught() return tostring(pcall(grow)) end"),
             "");
   struct Failure {
     const char* function;
@@ -39,6 +42,8 @@ TEST_F(CeilingTest, TheNextCallWorksAfterRunningOutOfMemory) {
     const char* code;
   };
   const Failure failures[] = {
+      // Out of memory while the name is looked up, in the handler's own steps.
+      {"Vesko_CallFunction", "lazy.f", "3022"},
       {"Vesko_RunScript", "local t = {} for i = 1, 1e6 do t[#t + 1] = {} end", "3022"},
       {"Vesko_RunScript", "local t = {} for i = 1, 1e6 do t[#t + 1] = 'abc' .. i end", "3022"},
       {"Vesko_RunScript", "local s = '' for i = 1, 1e6 do s = s .. 'abcdefgh' end", "3022"},
@@ -46,6 +51,14 @@ TEST_F(CeilingTest, TheNextCallWorksAfterRunningOutOfMemory) {
       {"Vesko_CallFunction", "grow", "3022"},
       {"Vesko_CallFunction", "concat", "3022"},
   };
+  // A script that catches its own memory error and goes on.
+  const std::pair<const char*, const char*> caught[] = {
+      {"Vesko_RunScript", "return tostring(pcall(grow))"}, {"Vesko_CallFunction", "caught"}};
+  for (const auto& [function, argument] : caught) {
+    EXPECT_EQ(call(function, argument), "false") << function;
+    EXPECT_EQ(run("return 1"), "1") << function;
+    EXPECT_EQ(run("return #string.rep('x', 1000)"), "1000") << function;
+  }
   for (const Failure& failure : failures) {
     const std::string what = std::string(failure.function) + " " + failure.argument.substr(0, 40);
     EXPECT_EQ(call(failure.function, failure.argument), "?") << what;

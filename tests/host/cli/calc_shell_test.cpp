@@ -92,6 +92,9 @@ TEST_F(ShellSessionTest, CommandsErrorsContinuationAndTab) {
   ASSERT_TRUE(run.answers("(1\r", "", "  ...> "));
   ASSERT_TRUE(run.type("\x04"));  // the input ends inside a calculation: it is evaluated
   EXPECT_TRUE(run.waitFor("? 1207"));
+  // Ctrl-D only once the next prompt shows: before it, the terminal is
+  // still in cooked mode and would take the key as an end of file there.
+  EXPECT_TRUE(run.waitFor("vesko> "));
   EXPECT_EQ(run.end(), 2);
   EXPECT_TRUE(run.settingsRestored());
 }
