@@ -50,7 +50,7 @@ test-sanitize: deps
 
 # The interpreter library is not instrumented; memcheck sees inside it.
 test-valgrind: build
-	valgrind --quiet --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
+	VESKO_SOAK_CALLS=500 valgrind --quiet --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
 	  $(BUILD)/tests/plugin/plugin_tests
 
 test-tsan: deps

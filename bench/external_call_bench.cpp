@@ -306,7 +306,32 @@ void BM_ResumeFunction(benchmark::State& state) {
           lua_resume(co, 0);
         });
       });
-  reportShares(state, "Vesko_ResumeFunction", totals, nullptr, "<= 3");
+  reportShares(state, "Vesko_ResumeFunction", totals, nullptr, "<= 4");
+}
+
+// A session that ages: the last 100,000 of a million calls against the
+// first 100,000, in one run.  Whatever a call left behind would make the
+// later ones slower (collections walk all of it).
+void BM_SessionAge(benchmark::State& state) {
+  ensurePlugin();
+  constexpr int kStretch = 100000;
+  constexpr int kStretches = 10;
+  PreparedCall call("Vesko_RunScript", {textValue("return 1")});
+  double first = 0;
+  double last = 0;
+  for (auto _ : state) {
+    for (int stretch = 0; stretch < kStretches; ++stretch) {
+      const double seconds = vesko_bench::secondsOf([&] {
+        for (int i = 0; i < kStretch; ++i) expectSuccess(call.call());
+      });
+      if (stretch == 0) first += seconds;
+      if (stretch == kStretches - 1) last += seconds;
+    }
+    state.SetIterationTime(first + last);
+  }
+  vesko_bench::report(state, "last_over_first",
+                      "Vesko_RunScript, the last 100,000 of 1,000,000 calls / the first 100,000",
+                      last / first, "<= 1.05");
 }
 
 BENCHMARK(BM_RunScriptCached)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
@@ -314,6 +339,7 @@ BENCHMARK(BM_RunScriptUncached)->UseManualTime()->Iterations(5)->Unit(benchmark:
 BENCHMARK(BM_TextArgument)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CallFunction)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ResumeFunction)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SessionAge)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -62,6 +62,12 @@ lua_State* newInterpreter() {
   return lua_newstate(allocate, &usage);
 }
 
+void resetAllocator() noexcept {
+  usage.limit = 0;
+  usage.held = 0;
+  usage.ranOut = false;
+}
+
 bool hasMemoryCeiling() {
   return usage.limit != 0;
 }

@@ -17,6 +17,10 @@ namespace vesko::engine {
 // A new interpreter using this allocator, or null.
 lua_State* newInterpreter();
 
+// After shutdown: no usage, no failed allocation noted.  The next
+// interpreter reads its ceiling anew.
+void resetAllocator() noexcept;
+
 // Whether the interpreter runs under a memory ceiling.
 bool hasMemoryCeiling();
 

@@ -9,9 +9,14 @@ lua_State* anchors = nullptr;
 void prepareAnchors(lua_State* L, lua_State* thread) {
   // Grows the stack now, under start-up's protected call; later pushes stay
   // inside it (a failed growth outside one would end in the panic handler).
-  if (!lua_checkstack(thread, kFirstHoldSlot + kMaxHolds)) luaL_error(L, "no room for anchors");
+  if (!lua_checkstack(thread, kFirstHoldSlot + kMaxHolds + kAnchorPushRoom))
+    luaL_error(L, "no room for anchors");
   lua_settop(thread, kFirstHoldSlot - 1);
   anchors = thread;
+}
+
+void resetAnchors() noexcept {
+  anchors = nullptr;
 }
 
 void pushAnchored(lua_State* L, int slot) {

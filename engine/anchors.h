@@ -23,9 +23,9 @@ enum AnchorSlot {
   kCurrentCoroutineSlot = 1,
   kTimestampMetatableSlot = 2,
   kCallTrampolineSlot = 3,
-  kProtectedStepsSlot = 4,    // made on first use (functions/protected_steps.cpp)
+  kProtectedStepsSlot = 4,    // made on first use (functions/call_boundary.cpp)
   kChunkCacheSlot = 5,        // made on first use (engine/chunk_cache.cpp)
-  kTracebackHandlerSlot = 6,  // made on first use (engine/traceback.cpp)
+  kTracebackHandlerSlot = 6,  // made at start-up (engine/traceback.cpp)
   kFirstHoldSlot = 7,
 };
 
@@ -33,8 +33,14 @@ enum AnchorSlot {
 // C calls never reaches this.
 inline constexpr int kMaxHolds = 250;
 
+// Values a call pushes from the anchor thread at once, above its holds.
+inline constexpr int kAnchorPushRoom = 2;
+
 // The anchor thread, from start-up to shutdown; null otherwise.
 extern lua_State* anchors;
+
+// After shutdown: no anchor thread.
+void resetAnchors() noexcept;
 
 // [-0, +0] Sizes the stack of `thread`, the new anchor thread, once for
 // every slot, so that later pushes onto it never allocate, and makes it

@@ -268,7 +268,9 @@ int loadScript(lua_State* L, std::string_view text, ChunkLease* lease) {
 }
 
 void clearChunkCache() noexcept {
-  forgetAll(cache());
+  Cache& c = cache();
+  forgetAll(c);
+  std::fill(std::begin(c.seenOnce), std::end(c.seenOnce), 0);  // a new interpreter starts unseen
 }
 
 ChunkCacheUsage chunkCacheUsage() {

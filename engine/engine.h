@@ -45,15 +45,17 @@ class EnvironmentScope {
   const FMExprEnv* outer_;
 };
 
-// The record of the host's latest entry call; kept for the life of the
-// loaded library.
-extern FMCallRecord* callRecord;
+// External-function calls now open, nested ones included (engine state
+// that a call puts back on its way out: functions/call_boundary.h).
+extern int callDepth;
 
 // Builds the interpreter and its libraries.  Answers false when no
 // interpreter can be created.  Host failures propagate as exceptions.
 bool start();
 
-// Closes the interpreter (running the finalizers of what it still holds).
+// Closes the interpreter (running the finalizers of what it still holds)
+// and puts every stateful module of the engine back as a fresh start-up
+// finds it.  The time limit and hook interval stay, as set.
 void shutdown();
 
 // [-1, +0] Makes the thread on top of L's stack the current coroutine and

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "lua.hpp"
@@ -10,6 +11,31 @@
 namespace vesko {
 
 namespace {
+
+struct FixedFailure {
+  ErrorCode code;
+  const char* message;
+};
+
+// The one table of fixed messages, in the order of Failure.
+constexpr FixedFailure kFixedFailures[] = {
+    {ErrorCode::kFileUnreadable, "File not found or is not readable."},
+    {ErrorCode::kRelativePath, "Unable to resolve into relative file path."},
+    {ErrorCode::kNoDatabasePath,
+     "Unable to create relative file path using FileMaker's Get(FilePath)."},
+    {ErrorCode::kNoFunction, "Function does not exist."},
+    {ErrorCode::kNoTable, "Table does not exist."},
+    {ErrorCode::kNoEntry, "Table entry is not a function."},
+    {ErrorCode::kYielded, "Coroutine yielded."},
+    {ErrorCode::kNothingToResume, "Cannot resume. No function is active."},
+    {ErrorCode::kRun, "Cannot resume the function that is running."},
+    {ErrorCode::kRun, "Too many arguments for the Lua stack."},
+    {ErrorCode::kRun, "Calls nested too deeply."},
+    {ErrorCode::kBadSeconds, "Not a valid number of seconds for timeout."},
+    {ErrorCode::kBadInstructions, "Not a valid number of instructions for timeout tuning."},
+    {ErrorCode::kBadArgument, "Bad argument."},
+};
+static_assert(std::size(kFixedFailures) == static_cast<std::size_t>(Failure::kBadArgument) + 1);
 
 // Made when the library is loaded and deleted when it is unloaded: they
 // outlive every interpreter.
@@ -20,7 +46,7 @@ FMText* messageText = nullptr;
 // then keep an earlier value, so that setting it again copies nothing),
 // else `code` and `message` (in `messageEncoding`).  Invariant: when
 // `written` is set, the host texts hold exactly the record's value.
-std::string code;
+ErrorCode code = ErrorCode::kNone;
 std::string message;
 host::Encoding messageEncoding = host::kNative;
 bool cleared = false;  // the record starts as two empty texts
@@ -34,9 +60,9 @@ FMText* ensure(FMText*& text) {
   return text;
 }
 
-void assign(std::string_view newCode, std::string_view newMessage, host::Encoding encoding) {
+void assign(ErrorCode newCode, std::string_view newMessage, host::Encoding encoding) {
   if (!cleared && code == newCode && message == newMessage && messageEncoding == encoding) return;
-  if (code != newCode) code.assign(newCode);
+  code = newCode;
   if (message != newMessage) message.assign(newMessage);
   messageEncoding = encoding;
   cleared = false;
@@ -47,7 +73,8 @@ void assign(std::string_view newCode, std::string_view newMessage, host::Encodin
 // Brings the host texts up to date with the record's value.
 void write() {
   if (written) return;
-  host::textAssign(ensure(codeText), cleared ? std::string_view("0") : code, host::kNative);
+  const std::string digits = std::to_string(cleared ? 0 : static_cast<unsigned>(code));
+  host::textAssign(ensure(codeText), digits, host::kNative);
   host::textAssign(ensure(messageText), cleared ? std::string_view() : message,
                    cleared ? host::kNative : messageEncoding);
   written = true;
@@ -82,15 +109,51 @@ const FMText* errorMessageText() {
   return messageText;
 }
 
-void clearError() {
+void clearError() noexcept {
   if (cleared) return;
   cleared = true;
   written = false;
   traceback.clear();
 }
 
-void setError(std::string_view newCode, std::string_view newMessage) {
+void resetErrorRecord() noexcept {
+  clearError();
+}
+
+void setError(Failure failure) {
+  const FixedFailure& fixed = kFixedFailures[static_cast<std::size_t>(failure)];
+  assign(fixed.code, fixed.message, host::kNative);
+}
+
+void setError(ErrorCode newCode, std::string_view newMessage) {
   assign(newCode, newMessage, host::kNative);
+}
+
+ErrorCode loadStatusCode(int status, bool fromFile) {
+  switch (status) {
+    case LUA_ERRSYNTAX:
+      return ErrorCode::kSyntax;
+    case LUA_ERRMEM:
+      return ErrorCode::kLoadMemory;
+    case LUA_ERRFILE:
+      if (fromFile) return ErrorCode::kFileUnreadable;
+      [[fallthrough]];
+    default:
+      return ErrorCode::kLoadOther;
+  }
+}
+
+ErrorCode runStatusCode(int status) {
+  switch (status) {
+    case LUA_ERRRUN:
+      return ErrorCode::kRun;
+    case LUA_ERRMEM:
+      return ErrorCode::kRunMemory;
+    case LUA_ERRERR:
+      return ErrorCode::kErrorHandler;
+    default:
+      return ErrorCode::kRunOther;
+  }
 }
 
 const std::string& errorTraceback() {
@@ -101,7 +164,7 @@ void setErrorTraceback(std::string newTraceback) noexcept {
   traceback = std::move(newTraceback);
 }
 
-void setErrorFromLua(std::string_view newCode, lua_State* L) {
+void setErrorFromLua(ErrorCode newCode, lua_State* L) {
   // Converting a number through the interpreter would make a string, and a
   // collection step then could run a finalizer; the number is formatted
   // here, in the interpreter's own number format, instead.

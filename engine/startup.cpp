@@ -9,10 +9,12 @@
 #include "engine/call_trampoline.h"
 #include "engine/chunk_cache.h"
 #include "engine/embedded_scripts.h"
+#include "engine/process_locale.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
 #include "engine/shared_interpreter.h"
 #include "engine/time_limit.h"
+#include "engine/traceback.h"
 #include "library/argument_bounds.h"
 #include "library/ascii85.h"
 #include "library/base64.h"
@@ -32,12 +34,6 @@ int luaopen_mime_core(lua_State* L);
 }
 
 namespace vesko::engine {
-
-lua_State* mainState = nullptr;
-lua_State* currentCoroutine = nullptr;
-int activeFunction = 0;
-const FMExprEnv* savedEnvironment = nullptr;
-FMCallRecord* callRecord = nullptr;
 
 namespace {
 
@@ -173,8 +169,11 @@ int buildEnvironment(lua_State* L) {
   pushCallTrampoline(L);
   setAnchored(L, kCallTrampolineSlot);
 
+  prepareTracebackHandler(L);
+
   openLibraries(L, kFirstSet);
   watchCoroutines(L);
+  watchLocale(L);
   // Before re and the start-up scripts take copies of library functions.
   boundCoreLibraryArguments(L);
 
@@ -231,22 +230,6 @@ bool start() {
   activeFunction = 0;
   clearError();
   return true;
-}
-
-void shutdown() {
-  if (mainState == nullptr) return;
-  clearChunkCache();
-  lua_close(mainState);
-  mainState = nullptr;
-  anchors = nullptr;
-  currentCoroutine = nullptr;
-  savedEnvironment = nullptr;
-}
-
-void setCurrentCoroutine(lua_State* L) {
-  lua_State* thread = lua_tothread(L, -1);
-  setAnchored(L, kCurrentCoroutineSlot);
-  currentCoroutine = thread;
 }
 
 }  // namespace vesko::engine

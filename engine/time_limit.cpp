@@ -130,6 +130,17 @@ void setHook(lua_State* L, lua_Hook hook, int mask, int count) {
 
 }  // namespace
 
+void resetTimeLimitRuns() noexcept {
+  runStartClock = 0;
+  runStartTime = 0;
+  deadlineClock = 0;
+  deadlineTime = 0;
+  depth = 0;
+  overrun = false;
+  runningThreads().clear();
+  baseXpcall = nullptr;
+}
+
 void armTimeLimit(lua_State* L) {
   runStartClock = millisecondClock();
   runStartTime = calendarClock();
@@ -145,13 +156,15 @@ void armTimeLimit(lua_State* L) {
 }
 
 TimedRun::TimedRun(lua_State* L)
-    : thread_(L),
-      outerClock_(runStartClock),
-      outerTime_(runStartTime),
-      outerHook_(lua_gethook(L)),
-      outerMask_(lua_gethookmask(L)),
-      outerCount_(lua_gethookcount(L)) {
-  if (depth == 0) overrun = false;
+    : thread_(L), outerClock_(runStartClock), outerTime_(runStartTime) {
+  if (depth == 0) {
+    // The outermost run: nothing to give back at its end (the hook stays).
+    overrun = false;
+  } else {
+    outerHook_ = lua_gethook(L);
+    outerMask_ = lua_gethookmask(L);
+    outerCount_ = lua_gethookcount(L);
+  }
   armTimeLimit(L);
   // Started from where no hook runs (a finalizer) after the deadline.
   if (overrun) lua_sethook(L, timeLimitHook, LUA_MASKCOUNT, 1);

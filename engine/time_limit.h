@@ -40,6 +40,10 @@ extern int64_t runStartTime;   // seconds since 1970
 int32_t millisecondClock();
 int64_t calendarClock();
 
+// After shutdown: no run open, no overrun, clocks at 0.  The limit and
+// the interval stay as set.
+void resetTimeLimitRuns() noexcept;
+
 // Starts the clocks for a run on `L` and installs the time-limit hook on it
 // (or removes any hook when the interval is 0).  Outside any TimedRun the
 // run's clocks are also the deadline's.
@@ -60,9 +64,10 @@ class TimedRun {
   lua_State* thread_;
   int32_t outerClock_;
   int64_t outerTime_;
-  lua_Hook outerHook_;
-  int outerMask_;
-  int outerCount_;
+  // The hook `thread_` had, given back by a nested run only.
+  lua_Hook outerHook_ = nullptr;
+  int outerMask_ = 0;
+  int outerCount_ = 0;
 };
 
 // A thread that code of the running nest resumes, listed for as long as it

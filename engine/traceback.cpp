@@ -94,12 +94,8 @@ void captureTraceback(lua_State* L, int level) noexcept {
   }
 }
 
-void pushTracebackHandler(lua_State* L) {
-  pushAnchored(L, kTracebackHandlerSlot);
-  if (!lua_isnil(L, -1)) return;
-  lua_pop(L, 1);
+void prepareTracebackHandler(lua_State* L) {
   lua_pushcfunction(L, tracebackHandler);
-  lua_pushvalue(L, -1);
   setAnchored(L, kTracebackHandlerSlot);
 }
 
@@ -113,6 +109,11 @@ HiddenFrame::HiddenFrame(lua_State* L) noexcept {
 
 HiddenFrame::~HiddenFrame() {
   if (marked_) --hiddenCount;
+}
+
+void resetTraceback() noexcept {
+  pending.clear();
+  hiddenCount = 0;
 }
 
 std::string takePendingTraceback() noexcept {

@@ -6,7 +6,7 @@
 // notes the stack and leaves the error value as it is.  A failed coroutine
 // keeps its stack, so it is read after lua_resume returns.  Either way the
 // capture only waits in a pending slot until the failing run records its
-// error (run_chunk.h's failRun); it costs nothing when nothing fails, and
+// error (functions/call_boundary.h's recordRunFailure); it costs nothing when nothing fails, and
 // a capture that fails (out of memory) leaves the pending slot empty and
 // the error itself untouched.
 #ifndef VESKO_ENGINE_TRACEBACK_H
@@ -24,11 +24,10 @@ namespace vesko::engine {
 // "..." for the ones left out.  Runs no script code and never raises.
 void captureTraceback(lua_State* L, int level) noexcept;
 
-// [-0, +1] Pushes the message handler: captures from the level that raised
-// and answers the error value unchanged.  Made once per interpreter and
-// kept among the anchors, out of scripts' reach, so pushing it allocates
-// nothing after the first time.
-void pushTracebackHandler(lua_State* L);
+// [-0, +0] Start-up: makes the message handler, which captures from the
+// level that raised and answers the error value unchanged, and keeps it
+// among the anchors (kTracebackHandlerSlot), out of scripts' reach.
+void prepareTracebackHandler(lua_State* L);
 
 // Marks, for its lifetime, the C function running on the main state (level
 // 0) as the plug-in's own frame: tracebacks of the main state leave it
@@ -45,6 +44,9 @@ class HiddenFrame {
  private:
   bool marked_ = false;
 };
+
+// After shutdown: nothing pending, no hidden frame.
+void resetTraceback() noexcept;
 
 // Hands over the pending traceback and empties the slot.
 std::string takePendingTraceback() noexcept;

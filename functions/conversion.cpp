@@ -99,84 +99,64 @@ bool pushArguments(lua_State* L, const FMDataVect* parameters, uint32_t count, u
   return true;
 }
 
-int16_t storeValue(lua_State* L, int index, FMData* result, const FMDataVect* parameters,
-                   StringRule rule, int16_t defaultCode) {
+int16_t toHostValue(lua_State* L, int index, FMData* out, FMFixPt* number, StringRule rule,
+                    const FMLocale* locale, const FMDataVect* parameters) {
   switch (lua_type(L, index)) {
-    case LUA_TBOOLEAN: {
-      FMFixPt* number = workingNumber();
+    case LUA_TBOOLEAN:
       host::fixPtAssignInt(number, lua_toboolean(L, index) ? 1 : 0);
-      host::dataSetNumber(result, number, FM_KIND_NUMBER);
-      return defaultCode;
-    }
-    case LUA_TNUMBER: {
-      FMFixPt* number = workingNumber();
+      host::dataSetNumber(out, number, FM_KIND_NUMBER);
+      return 0;
+    case LUA_TNUMBER:
       host::fixPtAssignDouble(number, lua_tonumber(L, index));
       host::fixPtSetPrecision(number, 16);
-      host::dataSetNumber(result, number, FM_KIND_NUMBER);
-      return defaultCode;
-    }
+      host::dataSetNumber(out, number, FM_KIND_NUMBER);
+      return 0;
     case LUA_TSTRING: {
-      const char* bytes = lua_tostring(L, index);
-      const std::size_t length =
-          rule == StringRule::kWellFormedPrefix ? utf8ValidPrefixLength(bytes) : std::strlen(bytes);
+      std::size_t length = 0;
+      const char* bytes = lua_tolstring(L, index, &length);
+      if (rule == StringRule::kWellFormedPrefix) length = utf8ValidPrefixLength(bytes);
+      if (rule == StringRule::kWhole) length = std::strlen(bytes);
       host::Text text = host::newText();
       host::textAssign(text.get(), std::string_view(bytes, length), host::kUtf8);
       host::Locale systemLocale;
-      const FMLocale* locale = nullptr;
-      if (host::vectSize(parameters) > 0) {
-        locale = host::dataLocale(host::vectAt(parameters, 0));
-      } else {
-        systemLocale = host::newLocale(1);
-        locale = systemLocale.get();
+      if (locale == nullptr) {
+        if (parameters != nullptr && host::vectSize(parameters) > 0) {
+          locale = host::dataLocale(host::vectAt(parameters, 0));
+        } else {
+          systemLocale = host::newLocale(1);
+          locale = systemLocale.get();
+        }
       }
-      return host::dataSetText(result, text.get(), locale, FM_KIND_TEXT);
+      return host::dataSetText(out, text.get(), locale, FM_KIND_TEXT);
     }
     case LUA_TUSERDATA: {
       const double* payload = toTimestamp(L, index);
-      if (payload == nullptr) return defaultCode;
-      FMFixPt* seconds = workingNumber();
-      host::fixPtAssignDouble(seconds, *payload + kTimestampEpochOffset);
+      if (payload == nullptr) return kNoHostValue;
+      host::fixPtAssignDouble(number, *payload + kTimestampEpochOffset);
       host::DateTime when = host::newDateTime();
-      host::dateTimeSetSeconds(when.get(), seconds);
-      host::dataSetTimeStamp(result, when.get(), FM_KIND_TIMESTAMP);
-      return defaultCode;
+      host::dateTimeSetSeconds(when.get(), number);
+      host::dataSetTimeStamp(out, when.get(), FM_KIND_TIMESTAMP);
+      return 0;
     }
     default:
-      return defaultCode;  // nil, tables, functions, threads, light userdata
+      return kNoHostValue;
   }
+}
+
+int16_t storeValue(lua_State* L, int index, FMData* result, const FMDataVect* parameters,
+                   StringRule rule, int16_t defaultCode) {
+  const int type = lua_type(L, index);
+  if (type != LUA_TBOOLEAN && type != LUA_TNUMBER && type != LUA_TSTRING && type != LUA_TUSERDATA) {
+    return defaultCode;  // nil, tables, functions, threads, light userdata
+  }
+  const int16_t code = toHostValue(L, index, result, workingNumber(), rule, nullptr, parameters);
+  return type == LUA_TSTRING ? code : defaultCode;
 }
 
 int16_t storeResult(lua_State* L, const FMDataVect* parameters, FMData* result,
                     int16_t defaultCode) {
   if (lua_gettop(L) == 0) return defaultCode;
   return storeValue(L, 1, result, parameters, StringRule::kWellFormedPrefix, defaultCode);
-}
-
-const char* loadStatusCode(int status, bool fromFile) {
-  switch (status) {
-    case LUA_ERRSYNTAX:
-      return "3010";
-    case LUA_ERRMEM:
-      return "3012";
-    case LUA_ERRFILE:
-      if (fromFile) return "3002";
-      [[fallthrough]];
-    default:
-      return "3018";
-  }
-}
-
-const char* runStatusCode(int status) {
-  switch (status) {
-    case LUA_ERRRUN:
-      return "3020";
-    case LUA_ERRMEM:
-      return "3022";
-    case LUA_ERRERR:
-      return "3024";
-    default:
-      return "3028";
-  }
 }
 
 }  // namespace vesko

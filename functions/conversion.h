@@ -5,6 +5,7 @@
 #define VESKO_FUNCTIONS_CONVERSION_H
 
 #include <cstddef>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -50,7 +51,23 @@ bool pushArguments(lua_State* L, const FMDataVect* parameters, uint32_t count, u
 enum class StringRule {
   kWellFormedPrefix,  // cut to the longest well-formed UTF-8 prefix
   kWhole,             // up to the first NUL, as it is
+  kAllBytes,          // every byte, NULs included
 };
+
+// The one crossing from a Lua value to a host value.
+//
+// [-0, +0] Sets `out` from the value at `index` of L's stack: a boolean as
+// the number 1 or 0, a number as a number, a string as text by `rule`, a
+// timestamp as a host timestamp; `number` is the host number the crossing
+// works in.  A text takes `locale`, or when that is null the locale of
+// parameter 0 of `parameters`, or a system-type locale when there is
+// none.  Answers kNoHostValue, leaving `out` untouched, for any other
+// value (nil, tables, functions, threads, other userdata); for a text the
+// host's set-as-text code; else 0.  Only reads the stack: no script code
+// runs.
+inline constexpr int16_t kNoHostValue = INT16_MIN;
+int16_t toHostValue(lua_State* L, int index, FMData* out, FMFixPt* number, StringRule rule,
+                    const FMLocale* locale, const FMDataVect* parameters);
 
 // [-0, +0] Stores the value at `index` of L's stack into `result`:
 // booleans and numbers as numbers, strings as texts, timestamps as host
@@ -64,10 +81,6 @@ int16_t storeValue(lua_State* L, int index, FMData* result, const FMDataVect* pa
 // to their well-formed prefix.  An empty stack leaves `result` untouched.
 int16_t storeResult(lua_State* L, const FMDataVect* parameters, FMData* result,
                     int16_t defaultCode = 0);
-
-// Error codes for interpreter statuses ("0" never comes back from these).
-const char* loadStatusCode(int status, bool fromFile);
-const char* runStatusCode(int status);
 
 }  // namespace vesko
 

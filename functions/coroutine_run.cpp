@@ -1,12 +1,10 @@
 #include "functions/coroutine_run.h"
 
-#include "engine/allocator.h"
 #include "engine/anchors.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
-#include "engine/time_limit.h"
 #include "engine/traceback.h"
-#include "functions/run_chunk.h"
+#include "functions/call_boundary.h"
 #include "lua.hpp"
 
 namespace vesko {
@@ -21,8 +19,7 @@ bool moveCall(lua_State* L, lua_State* co, int n) {
 }
 
 int resumeCoroutine(lua_State* co, int nargs) {
-  engine::TimedRun timed(co);
-  engine::ProtectedRun run;
+  ScriptRun run(co);
   return lua_resume(co, nargs);
 }
 
@@ -52,7 +49,7 @@ int16_t finishResume(lua_State* L, int holdSlot, int status, const FMDataVect* p
       clearError();  // a nested call may have written the record meanwhile
     } else {
       settleCurrent(L, holdSlot, 1);
-      setError("3200", "Coroutine yielded.");
+      setError(Failure::kYielded);
     }
     if (!any) return 0;
     return storeValue(L, lua_gettop(L), result, parameters, status == 0 ? returned : yielded, 0);
@@ -60,7 +57,8 @@ int16_t finishResume(lua_State* L, int holdSlot, int status, const FMDataVect* p
   engine::captureTraceback(co, 0);  // a failed coroutine keeps its frames
   lua_xmove(co, L, 1);
   settleCurrent(L, holdSlot, 0);
-  return failRun(L, status);
+  recordRunFailure(L, status);
+  return kFailed;
 }
 
 void settleCurrent(lua_State* L, int holdSlot, int active) {

@@ -3,7 +3,6 @@
 // it.
 #include "engine/error_record.h"
 #include "functions/external_functions.h"
-#include "functions/guard.h"
 #include "plugin/host_interface.h"
 
 namespace vesko {
@@ -43,40 +42,34 @@ void buildFullForm(FMText* answer, FMText* scratch, const FMText* zero) {
 
 }  // namespace
 
-int16_t handleLastError(int16_t, const FMExprEnv*, const FMDataVect* parameters,
-                        FMData* result) noexcept {
-  constexpr bool kLeaveRecordAlone = false;
-  return guarded(
-      [&]() -> int16_t {
-        host::Text answer = host::newText();
-        host::Text scratch = host::newText();
-        host::Text zero = host::newText();
-        host::textAssign(zero.get(), "0", host::kNative);
-        host::Locale systemLocale = host::newLocale(1);
+int16_t lastError(Call& call) {
+  host::Text answer = host::newText();
+  host::Text scratch = host::newText();
+  host::Text zero = host::newText();
+  host::textAssign(zero.get(), "0", host::kNative);
+  host::Locale systemLocale = host::newLocale(1);
 
-        Form form = Form::kFull;
-        const FMLocale* locale = systemLocale.get();
-        if (host::vectSize(parameters) > 0) {
-          form = formOf(host::vectAtAsText(parameters, 0), scratch.get());
-          if (form == Form::kUnknown) return kFailed;
-          locale = host::dataLocale(host::vectAt(parameters, 0));
-        }
-        switch (form) {
-          case Form::kNumber:
-            host::textSet(answer.get(), errorCodeText());
-            break;
-          case Form::kMessage:
-            host::textSet(answer.get(), errorMessageText());
-            break;
-          case Form::kTraceback:
-            host::textAssign(answer.get(), errorTraceback(), host::kUtf8);
-            break;
-          default:
-            buildFullForm(answer.get(), scratch.get(), zero.get());
-        }
-        return host::dataSetText(result, answer.get(), locale, FM_KIND_TEXT);
-      },
-      kLeaveRecordAlone);
+  Form form = Form::kFull;
+  const FMLocale* locale = systemLocale.get();
+  if (host::vectSize(call.parameters) > 0) {
+    form = formOf(host::vectAtAsText(call.parameters, 0), scratch.get());
+    if (form == Form::kUnknown) return kFailed;
+    locale = host::dataLocale(host::vectAt(call.parameters, 0));
+  }
+  switch (form) {
+    case Form::kNumber:
+      host::textSet(answer.get(), errorCodeText());
+      break;
+    case Form::kMessage:
+      host::textSet(answer.get(), errorMessageText());
+      break;
+    case Form::kTraceback:
+      host::textAssign(answer.get(), errorTraceback(), host::kUtf8);
+      break;
+    default:
+      buildFullForm(answer.get(), scratch.get(), zero.get());
+  }
+  return host::dataSetText(call.result, answer.get(), locale, FM_KIND_TEXT);
 }
 
 }  // namespace vesko

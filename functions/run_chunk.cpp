@@ -1,60 +1,30 @@
 #include "functions/run_chunk.h"
 
-#include "engine/allocator.h"
-#include "engine/engine.h"
 #include "engine/error_record.h"
-#include "engine/time_limit.h"
-#include "engine/traceback.h"
 #include "functions/conversion.h"
-#include "functions/guard.h"
 #include "lua.hpp"
 
 namespace vesko {
 
 int16_t failLoad(lua_State* L, int status, bool fromFile) {
   setErrorFromLua(loadStatusCode(status, fromFile), L);
-  if (status == LUA_ERRMEM) engine::collectAfterMemoryError();
-  return kFailed;
-}
-
-int16_t failRun(lua_State* L, int status) {
-  setErrorFromLua(runStatusCode(status), L);
-  std::string traceback = engine::takePendingTraceback();
-  if (status == LUA_ERRRUN) setErrorTraceback(std::move(traceback));
-  if (status == LUA_ERRMEM) engine::collectAfterMemoryError();
   return kFailed;
 }
 
 int16_t failArguments() {
-  setError("3020", "Too many arguments for the Lua stack.");
+  setError(Failure::kTooManyArguments);
   return kFailed;
 }
 
-lua_State* beginMainRun() {
-  clearError();
-  lua_State* L = engine::mainState;
-  if (L != nullptr) lua_settop(L, 0);
-  return L;
-}
-
-int16_t runLoadedChunk(const FMDataVect* parameters, uint32_t count, FMData* result,
-                       int16_t defaultCode) {
-  lua_State* L = engine::mainState;
-  if (!pushArguments(L, parameters, count, 1) || !lua_checkstack(L, 2)) return failArguments();
-  // The handler goes below the chunk and is gone again before anything
-  // reads the results (from position 1) or the error value (on top).
-  engine::pushTracebackHandler(L);
-  lua_insert(L, 1);
-  int status = 0;
+int16_t runLoadedChunk(Call& call, uint32_t count, int16_t defaultCode) {
+  lua_State* L = call.L;
+  if (!pushArguments(L, call.parameters, count, 1)) return failArguments();
   {
-    engine::TimedRun timed(L);
-    engine::ProtectedRun run;
-    status = lua_pcall(L, static_cast<int>(count - 1), LUA_MULTRET, 1);
+    ScriptRun run(L);
+    lua_call(L, static_cast<int>(count - 1), LUA_MULTRET);
   }
-  lua_remove(L, 1);
-  if (status != 0) return failRun(L, status);
-  clearError();
-  return storeResult(L, parameters, result, defaultCode);
+  clearError();  // a nested call may have written the record meanwhile
+  return storeResult(L, call.parameters, call.result, defaultCode);
 }
 
 }  // namespace vesko

@@ -5,34 +5,22 @@
 
 #include <cstdint>
 
-#include "api/fm_api.h"
+#include "functions/call_boundary.h"
 
 struct lua_State;
 
 namespace vesko {
 
-// How every function that runs on the main state begins, inside its
-// protected steps: resets the error record and clears the steps' frame of
-// the main stack.  Answers the interpreter, or null when none runs.  Never
-// called outside protected steps: at the bottom of the main stack it would
-// release the anchor thread (engine/anchors.h).
-lua_State* beginMainRun();
-
-// With the chunk at position 1 of the main stack: pushes parameters 1 to
-// count - 1 as its arguments, arms the time limit, calls it in protected
-// mode (noting the traceback of a run-time error) and either stores its first result (answering the
-// store's code, or `defaultCode`) or records the failure (answering -1).
-int16_t runLoadedChunk(const FMDataVect* parameters, uint32_t count, FMData* result,
-                       int16_t defaultCode);
+// [-0, +0 or +results] With the chunk at position 1 of the call's frame:
+// pushes parameters 1 to count - 1 (count > 0) as its arguments, runs it under the
+// time limit and stores its first result (answering the store's code, or
+// `defaultCode`).  A run-time error unwinds to the call's boundary.
+int16_t runLoadedChunk(Call& call, uint32_t count, int16_t defaultCode);
 
 // Records a failed load from the error value on top of L's stack; answers -1.
 int16_t failLoad(lua_State* L, int status, bool fromFile);
 
-// Records a failed run from the error value on top of L's stack, with the
-// pending traceback for a run-time error; answers -1.
-int16_t failRun(lua_State* L, int status);
-
-// Records that the arguments do not fit on L's stack; answers -1.
+// Records that the arguments do not fit on the stack; answers -1.
 int16_t failArguments();
 
 }  // namespace vesko

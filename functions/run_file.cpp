@@ -4,13 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "engine/allocator.h"
-#include "engine/engine.h"
 #include "engine/error_record.h"
 #include "functions/conversion.h"
 #include "functions/external_functions.h"
-#include "functions/guard.h"
-#include "functions/protected_steps.h"
 #include "functions/run_chunk.h"
 #include "functions/script_file.h"
 #include "lua.hpp"
@@ -29,11 +25,6 @@ bool isAbsolute(std::string_view path) {
   return (!path.empty() && path[0] == '/') || (path.size() >= 2 && path[1] == ':');
 }
 
-int16_t failPath(const char* code, const char* message) {
-  setError(code, message);
-  return kFailed;
-}
-
 // The database file's folder with its trailing slash, from the host's
 // "file:/home/ann/db/Sales.sqlite".  The path is read as UTF-8, the file
 // system's encoding here, and keeps the slash after "file:".  Answers false
@@ -42,7 +33,7 @@ bool databaseFolder(const FMExprEnv* env, FMData* result, std::string* folder) {
   host::Text expression = host::newText();
   host::textAssign(expression.get(), "Get(FilePath)", host::kNative);
   if (host::evaluate(env, expression.get(), result) != 0) {
-    failPath("3005", "Unable to create relative file path using FileMaker's Get(FilePath).");
+    setError(Failure::kNoDatabasePath);
     return false;
   }
   const FMText* answer = host::dataAsText(result);
@@ -55,7 +46,7 @@ bool databaseFolder(const FMExprEnv* env, FMData* result, std::string* folder) {
   constexpr std::string_view kScheme = "file:";
   if (path.size() >= kDatabasePathCapacity || lastSlash == std::string::npos ||
       path.compare(0, kScheme.size(), kScheme) != 0) {
-    failPath("3004", "Unable to resolve into relative file path.");
+    setError(Failure::kRelativePath);
     return false;
   }
   *folder = path.substr(kScheme.size(), lastSlash + 1 - kScheme.size());
@@ -70,36 +61,32 @@ int16_t setEmptyResult(const FMDataVect* parameters, FMData* result) {
 
 }  // namespace
 
-int16_t handleRunFile(int16_t, const FMExprEnv* env, const FMDataVect* parameters,
-                      FMData* result) noexcept {
-  return guardedSteps([&](lua_State*) -> int16_t {
-    lua_State* L = beginMainRun();
-    if (L == nullptr) return kFailed;
-    const uint32_t count = host::vectSize(parameters);
-    if (count == 0) return 0;
+int16_t runFile(Call& call) {
+  lua_State* L = call.L;
+  if (L == nullptr) return kFailed;
+  const uint32_t count = host::vectSize(call.parameters);
+  if (count == 0) return 0;
 
-    const ArgumentText given = readArgumentText(parameters, 0);
-    engine::EnvironmentScope scope(env);
-    std::string fullPath;
-    if (isAbsolute(given.view())) {
-      fullPath = given.view();
-    } else {
-      if (!databaseFolder(env, result, &fullPath)) return kFailed;
-      fullPath += given.view();
-    }
+  const ArgumentText given = readArgumentText(call.parameters, 0);
+  std::string fullPath;
+  if (isAbsolute(given.view())) {
+    fullPath = given.view();
+  } else {
+    if (!databaseFolder(call.env, call.result, &fullPath)) return kFailed;
+    fullPath += given.view();
+  }
 
-    // A script that returns nothing gives the empty text, not an untouched
-    // result.
-    const int16_t defaultCode = setEmptyResult(parameters, result);
-    int status = 0;
-    if (!loadScriptFile(L, fullPath.c_str(), &status)) {
-      setError("3002", "File not found or is not readable.");
-      setEmptyResult(parameters, result);
-      return kFailed;
-    }
-    if (status != 0) return failLoad(L, status, true);
-    return runLoadedChunk(parameters, count, result, defaultCode);
-  });
+  // A script that returns nothing gives the empty text, not an untouched
+  // result.
+  const int16_t defaultCode = setEmptyResult(call.parameters, call.result);
+  int status = 0;
+  if (!loadScriptFile(L, fullPath.c_str(), &status)) {
+    setError(Failure::kFileUnreadable);
+    setEmptyResult(call.parameters, call.result);
+    return kFailed;
+  }
+  if (status != 0) return failLoad(L, status, true);
+  return runLoadedChunk(call, count, defaultCode);
 }
 
 }  // namespace vesko

@@ -3,7 +3,6 @@
 #include "engine/error_record.h"
 #include "engine/time_limit.h"
 #include "functions/external_functions.h"
-#include "functions/guard.h"
 #include "plugin/host_interface.h"
 
 namespace vesko {
@@ -30,14 +29,13 @@ int16_t answerNumber(FMData* result, FMFixPt* number, int32_t value) {
 
 }  // namespace
 
-int16_t handleTimeout(int16_t, const FMExprEnv*, const FMDataVect* parameters,
-                      FMData* result) noexcept {
-  return guarded([&]() -> int16_t {
+int16_t timeout(Call& call) {
+  const FMDataVect* parameters = call.parameters;
+  FMData* result = call.result;
+  {
     host::FixPt number = host::newFixPt();
     host::Text tuning = host::newText();
     host::textAssign(tuning.get(), "tuning", host::kNative);
-    clearError();
-
     const uint32_t count = host::vectSize(parameters);
     if (count >= 1) {
       if (host::textEqual(host::vectAtAsText(parameters, 0), tuning.get())) {
@@ -46,7 +44,7 @@ int16_t handleTimeout(int16_t, const FMExprEnv*, const FMDataVect* parameters,
       if (!isEmpty(parameters, 0)) {
         const int32_t seconds = isNumber(parameters, 0) ? asInteger(parameters, 0) : 0;
         if (seconds <= 0) {
-          setError("3300", "Not a valid number of seconds for timeout.");
+          setError(Failure::kBadSeconds);
           return kFailed;
         }
         engine::timeLimit = seconds;
@@ -55,7 +53,7 @@ int16_t handleTimeout(int16_t, const FMExprEnv*, const FMDataVect* parameters,
     if (count >= 2 && !isEmpty(parameters, 1)) {
       if (!isNumber(parameters, 1)) {
         // A limit given in the same call has already been applied.
-        setError("3350", "Not a valid number of instructions for timeout tuning.");
+        setError(Failure::kBadInstructions);
         return kFailed;
       }
       const int32_t instructions = asInteger(parameters, 1);
@@ -64,7 +62,7 @@ int16_t handleTimeout(int16_t, const FMExprEnv*, const FMDataVect* parameters,
                                                                        : instructions;
     }
     return answerNumber(result, number.get(), engine::timeLimit);
-  });
+  }
 }
 
 }  // namespace vesko

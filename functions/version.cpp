@@ -5,7 +5,6 @@
 #include "engine/engine.h"
 #include "engine/error_record.h"
 #include "functions/external_functions.h"
-#include "functions/guard.h"
 #include "plugin/host_interface.h"
 #include "plugin/string_table.h"
 
@@ -27,8 +26,7 @@ constexpr std::string_view kLongerLines[] = {
 // Reads string `id` into `text`.
 void assignString(FMText* text, unsigned id) {
   char16_t buffer[256] = {};
-  loadResourceString(engine::callRecord != nullptr ? engine::callRecord->instance : nullptr, id,
-                     buffer, 256);
+  loadResourceString(host::pluginInstance(), id, buffer, 256);
   host::textAssignUnicode(text, buffer);
 }
 
@@ -48,13 +46,13 @@ bool equals(const FMText* parameter, FMText* scratch, const char* literal) {
 
 }  // namespace
 
-int16_t handleVersion(int16_t, const FMExprEnv*, const FMDataVect* parameters,
-                      FMData* result) noexcept {
-  return guarded([&]() -> int16_t {
+int16_t version(Call& call) {
+  const FMDataVect* parameters = call.parameters;
+  FMData* result = call.result;
+  {
     host::Text scratch = host::newText();
     host::Text answer = host::newText();
     host::Locale systemLocale = host::newLocale(1);
-    clearError();
 
     const FMLocale* locale = systemLocale.get();
     if (host::vectSize(parameters) == 0) {
@@ -72,13 +70,13 @@ int16_t handleVersion(int16_t, const FMExprEnv*, const FMDataVect* parameters,
           host::textAppend(answer.get(), scratch.get());
         }
       } else {
-        setError("3400", "Bad argument.");
+        setError(Failure::kBadArgument);
         return kFailed;
       }
       locale = host::dataLocale(host::vectAt(parameters, 0));
     }
     return host::dataSetText(result, answer.get(), locale, FM_KIND_TEXT);
-  });
+  }
 }
 
 }  // namespace vesko

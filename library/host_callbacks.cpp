@@ -150,9 +150,7 @@ int executeSql(lua_State* L) {
   host::RowVect rows;
   try {
     host::ExprEnv env = host::newExprEnv();
-    if (engine::callRecord != nullptr && engine::callRecord->currentEnvironment != nullptr) {
-      engine::callRecord->currentEnvironment(env.get());
-    }
+    host::currentEnvironment(env.get());
     host::Text queryText = host::newText();
     host::Text fileName = host::newText();
     host::DataVect parameters = host::newDataVect();

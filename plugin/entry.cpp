@@ -4,12 +4,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "api/fm_api.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
-#include "engine/process_locale.h"
+#include "functions/call_boundary.h"
 #include "functions/conversion.h"
-#include "api/fm_api.h"
-#include "plugin/entry_lock.h"
 #include "plugin/registration.h"
 #include "plugin/string_table.h"
 
@@ -85,32 +84,27 @@ void answerString(FMCallRecord* record) {
   }
 }
 
+void handleMessage(FMCallRecord* record) {
+  switch (record->message) {
+    case FM_MESSAGE_ENABLE:
+      record->result = enable(record->hostVersion);
+      break;
+    case FM_MESSAGE_SHUTDOWN:
+      shutDown();
+      break;
+    case FM_MESSAGE_GET_STRING:
+      answerString(record);
+      break;
+    default:
+      break;
+  }
+}
+
 }  // namespace
 
 }  // namespace vesko
 
 extern "C" __attribute__((visibility("default"))) void FMExternCallProc(FMCallRecord* record) {
-  using namespace vesko;
   if (record == nullptr) return;
-  const std::lock_guard<std::recursive_mutex> entry(entryLock());
-  engine::callRecord = record;
-  try {
-    // Start-up scripts and the finalizers shutdown runs are script code too.
-    engine::LocaleScope locale;
-    switch (record->message) {
-      case FM_MESSAGE_ENABLE:
-        record->result = enable(record->hostVersion);
-        break;
-      case FM_MESSAGE_SHUTDOWN:
-        shutDown();
-        break;
-      case FM_MESSAGE_GET_STRING:
-        answerString(record);
-        break;
-      default:
-        break;
-    }
-  } catch (...) {
-    // Nothing may escape into the host.
-  }
+  vesko::enterHostMessage(vesko::handleMessage, record);
 }

@@ -223,4 +223,22 @@ int16_t unregisterFunction(const FMQuadChar* pluginId, int16_t functionId) {
   });
 }
 
+namespace {
+FMCallRecord* callRecord = nullptr;
+}  // namespace
+
+void setCallRecord(FMCallRecord* record) noexcept {
+  callRecord = record;
+}
+
+void* pluginInstance() noexcept {
+  return callRecord != nullptr ? callRecord->instance : nullptr;
+}
+
+void currentEnvironment(FMExprEnv* env) {
+  if (callRecord != nullptr && callRecord->currentEnvironment != nullptr) {
+    callRecord->currentEnvironment(env);
+  }
+}
+
 }  // namespace host

@@ -149,6 +149,18 @@ int16_t registerFunction(const FMQuadChar* pluginId, int16_t functionId, const F
                          uint32_t flags, FMExternalFunction handler);
 int16_t unregisterFunction(const FMQuadChar* pluginId, int16_t functionId);
 
+// The record of the host's latest entry call, kept for the life of the
+// loaded library; every call of the entry point sets it.
+void setCallRecord(FMCallRecord* record) noexcept;
+
+// The plug-in library's own handle, for its string table; null before the
+// host's first entry call.
+void* pluginInstance() noexcept;
+
+// Fills `env` with the calculation environment now current in the host,
+// when the host offers that; else leaves it as it is.
+void currentEnvironment(FMExprEnv* env);
+
 }  // namespace host
 
 #endif

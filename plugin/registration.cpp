@@ -2,9 +2,7 @@
 
 #include <cstdint>
 
-#include "engine/engine.h"
 #include "functions/external_functions.h"
-#include "plugin/entry_lock.h"
 #include "plugin/host_interface.h"
 #include "plugin/string_table.h"
 
@@ -22,29 +20,20 @@ struct Function {
   FMExternalFunction handler;
 };
 
-// What the host calls: the handler, behind the entry lock.
-template <FMExternalFunction handler>
-int16_t serialized(int16_t functionId, const FMExprEnv* env, const FMDataVect* parameters,
-                   FMData* result) noexcept {
-  const std::lock_guard<std::recursive_mutex> entry(entryLock());
-  return handler(functionId, env, parameters, result);
-}
-
 // Number n's name and prototype are string n + 100.
 constexpr Function kFunctions[] = {
-    {1, 0, 1, serialized<handleVersion>},
-    {2, 0, 1, serialized<handleLastError>},
-    {3, 1, kAnyNumber, serialized<handleRunScript>},
-    {4, 1, kAnyNumber, serialized<handleRunFile>},
-    {5, 1, kAnyNumber, serialized<handleCallFunction>},
-    {6, 0, 2, serialized<handleTimeout>},
-    {7, 0, kAnyNumber, serialized<handleResumeFunction>},
+    {1, 0, 1, externalFunction<Reach::kHost, version>},
+    {2, 0, 1, externalFunction<Reach::kRecord, lastError>},
+    {3, 1, kAnyNumber, externalFunction<Reach::kLua, runScript>},
+    {4, 1, kAnyNumber, externalFunction<Reach::kLua, runFile>},
+    {5, 1, kAnyNumber, externalFunction<Reach::kLua, callFunction>},
+    {6, 0, 2, externalFunction<Reach::kHost, timeout>},
+    {7, 0, kAnyNumber, externalFunction<Reach::kLua, resumeFunction>},
 };
 
 void assignPrototype(FMText* text, int16_t number) {
   char16_t buffer[1024] = {};
-  loadResourceString(engine::callRecord->instance, kStringFirstPrototype + number - 1, buffer,
-                     1024);
+  loadResourceString(host::pluginInstance(), kStringFirstPrototype + number - 1, buffer, 1024);
   host::textAssignUnicode(text, buffer);
 }
 

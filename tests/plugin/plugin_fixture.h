@@ -1,4 +1,5 @@
-// A test that loads the real plug-in, enables it, and afterwards checks that
+// A test that loads the real plug-in, enables it, and afterwards checks
+// that the interpreter is at rest, as every call must leave it, and that
 // the plug-in deleted every host object it made, exactly once.
 #ifndef VESKO_TESTS_PLUGIN_FIXTURE_H
 #define VESKO_TESTS_PLUGIN_FIXTURE_H
@@ -10,6 +11,7 @@
 
 #include "host/plugins/plugin_loader.h"
 #include "host/substitute_host.h"
+#include "tests/plugin/engine_probe.h"
 
 namespace vesko_test {
 
@@ -26,6 +28,8 @@ class LoadedPluginTest : public ::testing::Test {
 
   void TearDown() override {
     if (plugin_.library != nullptr) {
+      const std::string outOfRest = engineOutOfRest(plugin_.library);
+      EXPECT_TRUE(outOfRest.empty()) << "after the test's calls: " << outOfRest;
       if (vesko_host::registeredCount() > 0) vesko_host::shutdownPlugin(plugin_);
       vesko_host::unloadPlugin(plugin_);
     }
