@@ -1,5 +1,6 @@
 #include "engine/time_limit.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -49,8 +50,6 @@ std::vector<lua_State*>& runningThreads() {
   return threads;
 }
 
-lua_CFunction baseXpcall = nullptr;
-
 // The difference of two millisecond readings in signed 32-bit arithmetic,
 // as seconds.
 double secondsSince(int32_t start, int32_t now) {
@@ -67,6 +66,18 @@ bool deadlinePassed() {
 
 void timeLimitHook(lua_State* L, lua_Debug*);
 
+// The xpcall frames now open, oldest first: the thread and the call-info
+// index of each (lua_Debug's i_ci, which lua_setlocal needs and which,
+// unlike a level, stays put while frames come and go above it).  They
+// open and close in nested order, whatever thread they are on.
+struct XpcallFrame {
+  lua_State* thread;
+  int callInfo;
+};
+constexpr int kMostXpcallFrames = 1024;
+XpcallFrame xpcallFrames[kMostXpcallFrames];
+int xpcallCount = 0;
+
 // The message handler an overrun leaves in xpcall frames: the error goes
 // on as it is.  [-0, +0]
 int handOnError(lua_State* L) {
@@ -74,50 +85,48 @@ int handOnError(lua_State* L) {
   return 1;
 }
 
-// Makes T raise at every instruction and gives each xpcall frame on it the
-// handler on top of L's stack (L is the thread the hook runs on; T may be
-// L).  Nothing is allocated on T: a thread other than L is suspended in a
-// resume or a host call and must not run a collection step.  [-0, +0] on
-// both.
-void stopThread(lua_State* L, lua_State* T) {
-  lua_sethook(T, timeLimitHook, LUA_MASKCOUNT, 1);
-  if (baseXpcall == nullptr) return;
-  lua_Debug frame;
-  for (int level = 0; lua_getstack(T, level, &frame) != 0; ++level) {
-    // A suspended thread's top frame is a C function with room to spare.
-    if (lua_checkstack(T, 2) == 0) return;
-    lua_getinfo(T, "f", &frame);
-    const bool isXpcall = lua_tocfunction(T, -1) == baseXpcall;
-    lua_pop(T, 1);
-    // xpcall keeps its handler in its first slot while it calls.
-    if (!isXpcall || lua_getlocal(T, &frame, 1) == nullptr) continue;
-    const bool replaced = lua_tocfunction(T, -1) == handOnError;
-    lua_pop(T, 1);
-    if (replaced) continue;
-    lua_pushvalue(L, -1);
-    lua_xmove(L, T, 1);
-    lua_setlocal(T, &frame, 1);
-  }
-}
-
-// Stops L and every thread of the open runs.  [-0, +0]
+// Makes every thread of the open runs raise at its next instruction and
+// gives every open xpcall frame handOnError as its handler (xpcall keeps
+// it in its first slot while it calls).  Threads that start running later
+// take the hook over from the one that resumes them (carryTimeLimit) or
+// from their TimedRun.  Nothing is allocated on a thread other than L: it
+// is suspended in a resume or a host call and must not run a collection
+// step.  [-0, +0]
 void stopRun(lua_State* L) {
+  lua_sethook(L, timeLimitHook, LUA_MASKCOUNT, 1);
+  if (!overrun) return;
+  for (lua_State* T : runningThreads()) lua_sethook(T, timeLimitHook, LUA_MASKCOUNT, 1);
   lua_pushcfunction(L, handOnError);
-  stopThread(L, L);
-  if (overrun) {
-    for (lua_State* T : runningThreads()) stopThread(L, T);
+  for (int i = 0; i < xpcallCount; ++i) {
+    lua_State* T = xpcallFrames[i].thread;
+    // A suspended thread's top frame is a C function with room to spare.
+    if (lua_checkstack(T, 1) == 0) continue;
+    lua_pushvalue(L, -1);
+    if (T != L) lua_xmove(L, T, 1);
+    lua_Debug frame{};
+    frame.i_ci = xpcallFrames[i].callInfo;
+    if (lua_setlocal(T, &frame, 1) == nullptr) lua_pop(T, 1);
   }
   lua_pop(L, 1);
 }
 
-void timeLimitHook(lua_State* L, lua_Debug*) {
+// Raises the time limit's error on L, which has passed the deadline; the
+// first time in a run, every thread of the run is stopped as well.  The
+// threads are visited once per overrun, whatever their depth.
+[[noreturn]] void raiseTimeLimit(lua_State* L) {
   if (!overrun) {
-    if (!deadlinePassed()) return;
     // Between runs there is nothing to stop but L.
     overrun = depth > 0;
+    stopRun(L);
+  } else {
+    lua_sethook(L, timeLimitHook, LUA_MASKCOUNT, 1);
   }
-  stopRun(L);
   luaL_error(L, "Time limit exceeded.");
+  std::abort();  // luaL_error does not return
+}
+
+void timeLimitHook(lua_State* L, lua_Debug*) {
+  if (overrun || deadlinePassed()) raiseTimeLimit(L);
 }
 
 // lua_sethook restarts the instruction count, so a thread that already
@@ -195,6 +204,10 @@ ResumedThread::~ResumedThread() {
   runningThreads().pop_back();
 }
 
+lua_State* runningThread() {
+  return runningThreads().empty() ? nullptr : runningThreads().back();
+}
+
 void carryTimeLimit(lua_State* L, lua_State* co) {
   const lua_Hook own = lua_gethook(co);
   if (own != nullptr && own != timeLimitHook) return;
@@ -206,8 +219,46 @@ void carryTimeLimit(lua_State* L, lua_State* co) {
   }
 }
 
-void rememberXpcall(lua_CFunction xpcall) {
-  baseXpcall = xpcall;
+namespace {
+
+// Notes the xpcall frame running on L (level 0) while it is open.
+class OpenXpcall {
+ public:
+  explicit OpenXpcall(lua_State* L) {
+    lua_Debug frame;
+    if (xpcallCount == kMostXpcallFrames || lua_getstack(L, 0, &frame) == 0) {
+      luaL_error(L, "C stack overflow");
+    }
+    xpcallFrames[xpcallCount++] = {L, frame.i_ci};
+    index_ = xpcallCount - 1;
+  }
+  ~OpenXpcall() { xpcallCount = index_; }
+  OpenXpcall(const OpenXpcall&) = delete;
+  OpenXpcall& operator=(const OpenXpcall&) = delete;
+
+ private:
+  int index_;
+};
+
+}  // namespace
+
+// The base library's xpcall, step for step, with its frame noted.
+// [-0, +n]
+int watchedXpcall(lua_State* L) {
+  luaL_checkany(L, 2);
+  lua_settop(L, 2);
+  lua_insert(L, 1);  // the handler under the function
+  OpenXpcall open(L);
+  const int status = lua_pcall(L, 0, LUA_MULTRET, 1);
+  lua_pushboolean(L, status == 0);
+  lua_replace(L, 1);
+  return lua_gettop(L);
+}
+
+void checkDeadline(lua_State* L) {
+  // Where the hook is off, the limit is off too.
+  if (lua_gethook(L) != timeLimitHook || (lua_gethookmask(L) & LUA_MASKCOUNT) == 0) return;
+  if (overrun || deadlinePassed()) raiseTimeLimit(L);
 }
 
 namespace {

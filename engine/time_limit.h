@@ -9,9 +9,10 @@
 //
 // Once the deadline has passed, the run is overrun until its outermost run
 // ends: every thread the nest is executing gets a hook that raises on every
-// instruction, and the message handlers of their xpcall frames are
-// replaced by one that hands the error on untouched, so no script code
-// (which could catch the error, or loop where hooks are off) runs again.
+// instruction, and the message handlers that xpcall calls hand the error on
+// untouched, so no script code (which could catch the error, or loop where
+// hooks are off) runs again.  Stopping visits each thread once, and no
+// frame: its cost does not grow with the depth of the stacks.
 #ifndef VESKO_ENGINE_TIME_LIMIT_H
 #define VESKO_ENGINE_TIME_LIMIT_H
 
@@ -80,19 +81,30 @@ class ResumedThread {
   ResumedThread& operator=(const ResumedThread&) = delete;
 };
 
+// The thread the innermost open run executes now (its own, or the
+// coroutine it resumed), or null between runs.
+lua_State* runningThread();
+
 // Gives `co` the time-limit hook of `L`, the thread about to resume it, so
 // that a coroutine made while the hook was off (or with other settings)
 // runs under the current ones.  A hook the script set on `co` itself, or
 // a hook on `L` that is not the time limit's, leaves `co` as it is.
 void carryTimeLimit(lua_State* L, lua_State* co);
 
-// Remembers the base library's xpcall, whose frames hold the message
-// handlers that an overrun replaces.
-void rememberXpcall(lua_CFunction xpcall);
+// xpcall(f, handler) for scripts: the base library's, except that it notes
+// its frame while open, so that an overrun finds the handlers to silence
+// without walking any stack.  [-0, +n]
+int watchedXpcall(lua_State* L);
+
+// [-0, +0, e] For loops of the plug-in's own that can run long inside one
+// C call, every few thousand steps: raises "Time limit exceeded." as the
+// hook does once the run's deadline has passed.  Does nothing where the
+// time-limit hook is off.
+void checkDeadline(lua_State* L);
 
 // Start-up, once the base library is open and before any script runs:
 // coroutine.resume and coroutine.wrap carry the time limit into the
-// coroutines they resume, and xpcall is remembered.  [-0, +0]
+// coroutines they resume, and xpcall becomes watchedXpcall.  [-0, +0]
 void watchCoroutines(lua_State* L);
 
 // Seconds used by the run now going: the calendar reading when it runs

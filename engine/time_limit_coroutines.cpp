@@ -2,6 +2,7 @@
 // that the coroutine takes over the time-limit hook of the thread that
 // resumes it and is known as running while it runs (time_limit.h).
 #include "engine/time_limit.h"
+#include "library/loop_deadline.h"
 
 namespace vesko::engine {
 
@@ -59,9 +60,9 @@ int wrap(lua_State* L) {
 }  // namespace
 
 void watchCoroutines(lua_State* L) {
-  lua_getglobal(L, "xpcall");
-  rememberXpcall(lua_tocfunction(L, -1));
-  lua_pop(L, 1);
+  deadlineCheck = checkDeadline;
+  lua_pushcfunction(L, watchedXpcall);
+  lua_setglobal(L, "xpcall");
 
   lua_getglobal(L, "coroutine");
   if (!lua_istable(L, -1)) {

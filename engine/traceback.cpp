@@ -1,6 +1,6 @@
 #include "engine/traceback.h"
 
-#include <vector>
+#include <climits>
 
 #include "engine/anchors.h"
 #include "engine/engine.h"
@@ -53,6 +53,31 @@ void appendLevel(std::string* text, const lua_Debug& ar) {
   }
 }
 
+// The highest level on L's stack, -1 for none.  lua_getstack(L, n) walks
+// n frames (a run of tail calls counts as many levels but one frame), so
+// the end is probed as the debug library of later Lua versions does:
+// doubling, then halving, O(log depth) probes.
+int lastLevel(lua_State* L) {
+  lua_Debug ar;
+  if (lua_getstack(L, 0, &ar) == 0) return -1;
+  int found = 0;    // a level that exists
+  int missing = 1;  // one that may not
+  while (lua_getstack(L, missing, &ar) != 0) {
+    found = missing;
+    if (missing > INT_MAX / 2) return found;
+    missing *= 2;
+  }
+  while (missing - found > 1) {
+    const int middle = found + (missing - found) / 2;
+    if (lua_getstack(L, middle, &ar) != 0) {
+      found = middle;
+    } else {
+      missing = middle;
+    }
+  }
+  return found;
+}
+
 // [-1, +1] The message handler.  Only the debug interface is used: it
 // reads frames without allocating in the interpreter or running code.
 int tracebackHandler(lua_State* L) {
@@ -65,28 +90,40 @@ int tracebackHandler(lua_State* L) {
 void captureTraceback(lua_State* L, int level) noexcept {
   pending.clear();
   try {
-    // The levels to show, oldest last; the main state's hidden frames go.
+    // The main state's hidden frames are plug-in functions below every
+    // level a capture starts from, all of them live.
     const bool main = L == mainState;
-    std::vector<int> shown;
-    lua_Debug frame;
-    for (int at = level; lua_getstack(L, at, &frame) != 0; ++at) {
-      if (!(main && isHidden(frame))) shown.push_back(at);
-    }
+    const int last = lastLevel(L);
+    const int count = last - level + 1 - (main ? hiddenCount : 0);
     // Shortened as debug.traceback shortens: it counts from level 0, so
     // the first part holds the levels below kLevelsFirst.
-    std::string text = "stack traceback:";
-    const int count = static_cast<int>(shown.size());
     const bool tooMany = level + count > kLevelsFirst + kLevelsLast + 1;
-    for (int i = 0; i < count; ++i) {
-      if (tooMany && i == kLevelsFirst - level) {
-        text += "\n\t...";
-        i = count - kLevelsLast - 1;
-        continue;
-      }
-      lua_Debug ar;
-      lua_getstack(L, shown[i], &ar);
+    const int first = tooMany ? kLevelsFirst - level : count;
+    std::string text = "stack traceback:";
+    lua_Debug ar;
+    int at = level;
+    for (int shown = 0; shown < first && lua_getstack(L, at, &ar) != 0; ++at) {
+      if (main && isHidden(ar)) continue;
       lua_getinfo(L, "Snl", &ar);
       appendLevel(&text, ar);
+      ++shown;
+    }
+    if (tooMany) {
+      text += "\n\t...";
+      // The last levels, found from the end; the ones between are only
+      // counted, never visited.
+      int lastShown[kLevelsLast];
+      int found = 0;
+      for (int back = last; found < kLevelsLast && back >= at; --back) {
+        if (lua_getstack(L, back, &ar) == 0) continue;
+        if (main && isHidden(ar)) continue;
+        lastShown[found++] = back;
+      }
+      while (found > 0) {
+        lua_getstack(L, lastShown[--found], &ar);
+        lua_getinfo(L, "Snl", &ar);
+        appendLevel(&text, ar);
+      }
     }
     pending = std::move(text);
   } catch (...) {

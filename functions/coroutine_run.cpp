@@ -19,6 +19,10 @@ bool moveCall(lua_State* L, lua_State* co, int n) {
 }
 
 int resumeCoroutine(lua_State* co, int nargs) {
+  // A call nested in a running one (through vesko.Evaluate) counts its C
+  // calls on from the thread that made it, as coroutine.resume does, so
+  // nesting cannot reset the interpreter's limit.
+  if (lua_State* from = engine::runningThread()) lua_setlevel(from, co);
   ScriptRun run(co);
   return lua_resume(co, nargs);
 }

@@ -6,8 +6,10 @@
 #include <string>
 
 #include "engine/allocator.h"
+#include "engine/c_stack.h"
 #include "engine/engine.h"
 #include "lua.hpp"
+#include "library/loop_deadline.h"
 #include "library/sql_parameters.h"
 #include "plugin/host_interface.h"
 
@@ -31,7 +33,12 @@ std::size_t bufferSize(uint32_t units) {
   return 4 * static_cast<std::size_t>(units) + 1;
 }
 
-// [-0, +0] Raises unless an external function is running.  Outside one
+// C stack a host evaluation and the external-function call it may make
+// take, before the interpreter runs again.
+constexpr std::size_t kHostCallBytes = 64 * 1024;
+
+// [-0, +0] Raises unless an external function is running, or when the C
+// stack left is too small for another host call.  Outside one
 // (a finalizer at shutdown, or one that a collection between calls runs)
 // the host has no calculation environment to lend, and must never be
 // handed a null one.
@@ -39,6 +46,9 @@ void checkInsideCall(lua_State* L, const char* function) {
   if (engine::savedEnvironment == nullptr) {
     luaL_error(L, "%s can only be called while an external function runs.", function);
   }
+  // The host may call the external functions again from here, each call
+  // nesting the host's evaluation, a handler and the interpreter anew.
+  engine::checkCStack(L, kHostCallBytes);
 }
 
 }  // namespace
@@ -112,9 +122,14 @@ void pushRows(lua_State* L, const FMRowVect* rows) {
   lua_createtable(L, static_cast<int>(std::min<uint32_t>(rowCount, INT_MAX)), 0);
 
   uint32_t longest = 0;
+  // Cells that differ only where the interpreter's string hash does not
+  // look (counters, ids, common prefixes) share one hash chain, so
+  // interning them can take far longer than their count suggests.
+  LoopDeadline deadline(L);
   for (uint32_t r = 0; r < rowCount; ++r) {
     const FMDataVect* row = host::rowsAt(rows, r);
     for (uint32_t k = 0; k < columnCount; ++k) {
+      deadline.step();
       longest = std::max(longest, host::textSize(host::vectAtAsText(row, k)));
     }
   }
@@ -132,6 +147,7 @@ void pushRows(lua_State* L, const FMRowVect* rows) {
     lua_pushnumber(L, r + 1);
     lua_createtable(L, 0, static_cast<int>(columnCount));
     for (uint32_t k = 0; k < columnCount; ++k) {
+      deadline.step();
       lua_pushvalue(L, keys + static_cast<int>(k));
       pushText(L, host::vectAtAsText(row, k), buffer.get(), capacity);
       lua_rawset(L, -3);
