@@ -103,10 +103,8 @@ TEST_F(CStackTest, LpegTreesTooDeepForTheStackFail) {
                   "C stack overflow");
     expectFailure(run("return lpeg.match(lpeg.P'a'^-1000000, 'aaa')"), "C stack overflow");
     expectFailure(run("return (lpeg.P'a'^-1000000 * 'b'):match('ab')"), "C stack overflow");
-    expectFailure(run("return lpeg.match(lpeg.P{lpeg.P'a'^-1000000}, 'aaa')"),
-                  "C stack overflow");
-    expectFailure(run("return lpeg.match(lpeg.C(lpeg.P'a'^-1000000), 'aaa')"),
-                  "C stack overflow");
+    expectFailure(run("return lpeg.match(lpeg.P{lpeg.P'a'^-1000000}, 'aaa')"), "C stack overflow");
+    expectFailure(run("return lpeg.match(lpeg.C(lpeg.P'a'^-1000000), 'aaa')"), "C stack overflow");
     // A repetition checks its body at once, and so does a lookbehind.
     expectFailure(run("local p = (lpeg.P'a'^-1000000)^1"), "C stack overflow");
     expectFailure(run("local p = lpeg.B(lpeg.P'a'^-1000000)"), "C stack overflow");
@@ -160,9 +158,8 @@ constexpr const char* kNestingLevels = R"(
 TEST_F(CStackTest, NestedCallsShareOneBudget) {
   ASSERT_EQ(run(kNestingLevels), "");
   everywhere([&] {
-    for (const char* how :
-         {"Vesko_CallFunction(\"level\"; %d; %d)",
-          "Vesko_RunScript(\"return level(...)\"; %d; %d)"}) {
+    for (const char* how : {"Vesko_CallFunction(\"level\"; %d; %d)",
+                            "Vesko_RunScript(\"return level(...)\"; %d; %d)"}) {
       ASSERT_EQ(run(std::string("how, width = '") + how + "', 150"), "");
       // Some level fails, the outermost one on a small stack.
       std::string deep = callFunction("level", {numberValue(24), numberValue(150)});

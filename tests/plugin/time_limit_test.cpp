@@ -1,5 +1,11 @@
 // Vesko_Timeout, the time-limit hook and vesko.ScriptTime.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <fstream>
+#include <string>
 
 #include "tests/plugin/plugin_fixture.h"
 
@@ -115,6 +121,65 @@ TEST_F(RunawayTest, NestedRunsKeepTheOutermostDeadline) {
                 "while true do vesko.Evaluate([[Vesko_RunScript(\"return 1\")]]) end end"),
             "");
   expectStopped("Vesko_CallFunction", {textValue("nestedLoop")}, "nestedLoop");
+}
+
+// Stopping touches no frame of any stack, so deep stacks, many
+// coroutines and endless tail calls stop as quickly as a plain loop.
+TEST_F(RunawayTest, DeepStacksStopAsQuicklyAsALoop) {
+  expectStopped("local function f() return f() end f()");
+  expectStopped("coroutine.wrap(function() local function f() return f() end f() end)()");
+  // A dozen coroutines, each deep in recursion and in an xpcall whose
+  // handler would run on.
+  const std::string nest = R"(
+    local function deep(d, k) if d == 0 then return k() end return 1 + deep(d - 1, k) end
+    local function nest(n)
+      if n == 0 then return deep(8000, function() while true do end end) end
+      return coroutine.wrap(function()
+        return deep(8000, function()
+          return select(2, xpcall(function() return nest(n - 1) end,
+                                  function(e) while true do end end))
+        end)
+      end)()
+    end
+    )";
+  expectStopped(nest + "nest(12)");
+  // Every level an xpcall, each of whose handlers loops.
+  expectStopped(
+      "local function f(n) if n == 0 then while true do end end "
+      "xpcall(function() f(n - 1) end, function() while true do end end) end f(150)");
+  ASSERT_EQ(run(nest + "function nested() nest(12) end "
+                       "function tails() local function f() return f() end f() end"),
+            "");
+  expectStopped("Vesko_CallFunction", {textValue("nested")}, "nested");
+  expectStopped("Vesko_CallFunction", {textValue("tails")}, "tails");
+}
+
+TEST_F(RunawayTest, EndlessTailCallsKeepMemorySmall) {
+  // Peak memory is a process's own: the run goes in a child, and the
+  // child's peak may exceed what the parent holds now by little.
+  long parentKilobytes = 0;
+  {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("VmRSS:", 0) == 0) parentKilobytes = std::stol(line.substr(6));
+    }
+  }
+  ASSERT_GT(parentKilobytes, 0);
+  ASSERT_EQ(text("Vesko_Timeout", {numberValue(3)}), "3");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    Value result;
+    const int16_t error = vesko_host::callExternal(
+        "Vesko_RunScript", {textValue("local function f() return f() end f()")}, &result);
+    _exit(error == -1 ? 0 : 1);
+  }
+  int status = 0;
+  rusage usage{};
+  ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_LT(usage.ru_maxrss - parentKilobytes, 100 * 1024);
 }
 
 TEST_F(RunawayTest, ANestedRunGivesTheOuterClocksAndHookBack) {

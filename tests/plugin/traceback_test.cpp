@@ -129,6 +129,53 @@ TEST_F(TracebackTest, ADeepStackIsShortenedAsDebugTracebackDoes) {
   EXPECT_NE(lastError("traceback").find("\n\t...\n"), std::string::npos);
 }
 
+// The number of lines after "stack traceback:".
+std::size_t levelLines(const std::string& traceback) {
+  std::size_t lines = 0;
+  for (char c : traceback) lines += c == '\n';
+  return lines;
+}
+
+TEST_F(TracebackTest, ShortenedStacksKeepTheirEnds) {
+  // Around the length where shortening starts, every level is either shown
+  // or counted once: the shown ones are the first and the last.
+  std::size_t before = 0;
+  for (int depth = 10; depth <= 30; ++depth) {
+    EXPECT_EQ(run("local function down(n) if n == 0 then error('bottom') end "
+                  "return 1 + down(n - 1) end\n down(" +
+                  std::to_string(depth) + ")"),
+              "?");
+    const std::string traceback = lastError("traceback");
+    const std::size_t lines = levelLines(traceback);
+    EXPECT_GE(lines, before) << traceback;
+    EXPECT_LE(lines, 22u) << traceback;
+    if (traceback.find("\n\t...\n") != std::string::npos) {
+      EXPECT_EQ(lines, 22u) << traceback;
+    }
+    EXPECT_NE(traceback.find("[C]: in function 'error'\n"), std::string::npos) << traceback;
+    EXPECT_NE(traceback.find("in main chunk"), std::string::npos) << traceback;
+    before = lines;
+  }
+}
+
+TEST_F(TracebackTest, TailCallsAreCountedNotVisited) {
+  // A million tail calls, each a level of its own.
+  const char* script =
+      "local n = 0 local function f() n = n + 1 if n == 1e6 then error('bottom') end "
+      "return f() end f()";
+  EXPECT_EQ(run(script), "?");
+  std::string traceback = lastError("traceback");
+  EXPECT_EQ(levelLines(traceback), 22u) << traceback;
+  EXPECT_NE(traceback.find("(tail call): ?"), std::string::npos) << traceback;
+  EXPECT_NE(traceback.find("in main chunk"), std::string::npos) << traceback;
+  // The same on a coroutine.
+  ASSERT_EQ(run(std::string("function tails() ") + script + " end"), "");
+  EXPECT_EQ(text("Vesko_CallFunction", {textValue("tails")}), "?");
+  traceback = lastError("traceback");
+  EXPECT_EQ(levelLines(traceback), 23u) << traceback;  // read from level 0
+  EXPECT_EQ(traceback.find("in main chunk"), std::string::npos) << traceback;
+}
+
 TEST_F(TracebackTest, ANestedCallsFailureIsNotTheOuterOnes) {
   // The inner call fails, the outer one succeeds: nothing to show.
   EXPECT_EQ(run(std::string(kChain) +
