@@ -4,6 +4,7 @@
 
 #include <lua.hpp>
 
+#include "library/loop_deadline.h"
 #include "library/lua_buffer.h"
 
 namespace vesko {
@@ -51,7 +52,9 @@ int ascii85Encode(lua_State* L) {
   luaL_Buffer b;
   luaL_buffinit(L, &b);
   luaL_addstring(&b, "<~");
+  LoopDeadline deadline(L);
   while (n > 0) {
+    deadline.step();
     // A short last group is padded with zeros and keeps one digit more than
     // it has bytes; it is never written as "z".
     const std::size_t bytes = n < 4 ? n : 4;
@@ -86,7 +89,9 @@ int ascii85Decode(lua_State* L) {
   // width that a group above 2^32 - 1 cannot wrap.
   std::uint64_t value = 0;
   std::size_t pending = 0;
+  LoopDeadline deadline(L);
   for (std::size_t i = 2; i < n; ++i) {
+    deadline.step();
     const unsigned char c = s[i];
     if (c >= kFirstDigit && c <= kLastDigit) {
       value = value * 85 + (c - kFirstDigit);

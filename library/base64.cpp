@@ -6,6 +6,7 @@
 
 #include <lua.hpp>
 
+#include "library/loop_deadline.h"
 #include "library/lua_buffer.h"
 
 namespace vesko {
@@ -57,10 +58,14 @@ int base64Encode(lua_State* L) {
   luaL_Buffer b;
   luaL_buffinit(L, &b);
   constexpr std::size_t kGroupsPerBlock = LUAL_BUFFERSIZE / 4;
+  LoopDeadline deadline(L);
   while (n >= 3) {
     const std::size_t groups = std::min(n / 3, kGroupsPerBlock);
     char* out = bufferRoom(&b, 4 * groups);
-    for (std::size_t g = 0; g < groups; ++g, s += 3, out += 4) encodeGroup(s, out);
+    for (std::size_t g = 0; g < groups; ++g, s += 3, out += 4) {
+      deadline.step();
+      encodeGroup(s, out);
+    }
     luaL_addsize(&b, 4 * groups);
     n -= 3 * groups;
   }
@@ -88,10 +93,13 @@ int base64Decode(lua_State* L) {
   std::uint32_t group = 0;
   std::size_t pending = 0;
   bool padded = false;
+  LoopDeadline deadline(L);
   while (s < end) {
+    deadline.step();
     if (pending == 0) {
       // Fast path: four alphabet characters in a row make three bytes.
       while (end - s >= 4) {
+        deadline.step();
         const unsigned v0 = kDecode[s[0]], v1 = kDecode[s[1]], v2 = kDecode[s[2]],
                        v3 = kDecode[s[3]];
         if ((v0 | v1 | v2 | v3) & 64) break;

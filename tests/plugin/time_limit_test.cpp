@@ -182,6 +182,31 @@ TEST_F(RunawayTest, EndlessTailCallsKeepMemorySmall) {
   EXPECT_LT(usage.ru_maxrss - parentKilobytes, 100 * 1024);
 }
 
+// Loops of the plug-in's own inside one C call check the deadline
+// themselves: with the hook's checks a million instructions apart, a
+// call right after a sleep past the deadline is stopped inside its loop.
+TEST_F(TimeLimitTest, LongLoopsInsideOneCallAnswerToTheDeadline) {
+  const struct {
+    const char* call;
+    const char* length;
+  } calls[] = {
+      {"base64.encode(s)", "133336"},
+      {"base64.decode(b)", "100000"},
+      {"ascii85.encode(s)", "125004"},
+      {"ascii85.decode(a)", "100000"},
+  };
+  const std::string prepare =
+      "local s = string.rep('x', 100000) local b = base64.encode(s) "
+      "local a = ascii85.encode(s) ";
+  for (const auto& [call, length] : calls) {
+    ASSERT_EQ(text("Vesko_Timeout", {numberValue(5), numberValue(1000000)}), "5");
+    EXPECT_EQ(run(prepare + "return #" + call), length) << call;
+    ASSERT_EQ(text("Vesko_Timeout", {numberValue(1), numberValue(1000000)}), "1");
+    EXPECT_EQ(run(prepare + "socket.sleep(1.2) return #" + call), "?") << call;
+    EXPECT_NE(lastError("message").find("Time limit exceeded."), std::string::npos) << call;
+  }
+}
+
 TEST_F(RunawayTest, ANestedRunGivesTheOuterClocksAndHookBack) {
   ASSERT_EQ(text("Vesko_Timeout", {numberValue(5)}), "5");
   EXPECT_EQ(run("local t = os.clock() while os.clock() - t < 0.3 do end "
