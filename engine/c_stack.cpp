@@ -35,9 +35,9 @@ uintptr_t stackLimit() noexcept {
 std::size_t freeCStack() noexcept {
   const uintptr_t limit = stackLimit();
   if (limit == 0) return std::numeric_limits<std::size_t>::max();
-  // The address of a local stands for the stack pointer; stacks grow down.
-  volatile char here = 0;
-  const auto at = reinterpret_cast<uintptr_t>(&here);
+  // The frame's address stands for the stack pointer (a local's address
+  // may lie in a sanitizer's fake stack); stacks grow down.
+  const auto at = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   return at > limit ? at - limit : 0;
 }
 

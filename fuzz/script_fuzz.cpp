@@ -130,6 +130,28 @@ const Fragment kFragments[] = {
     {"if CO then pcall(coroutine.resume, CO, N) end"},
     {"local w = coroutine.wrap(function(...) coroutine.yield(...) end) w(N) w() pcall(w)"},
     {"setfenv(1, setmetatable({}, {__index = getfenv(N or 1)}))"},
+    // Stopping a run, however deep its stacks and however many tail calls.
+    {"local function f(n) if n > 0 then return 1 + f(n - 1) end return f(0) end f(5000)"},
+    {"local function f(n) if n == 0 then while true do end end return select(2, "
+     "xpcall(function() return f(n - 1) end, function(e) while true do end end)) end f(40)"},
+    {"local w = coroutine.wrap(function() local function f(n) if n > 0 then return 1 + f(n - 1) "
+     "end error('deep') end f(3000) end) pcall(w)"},
+    // Recursion in C: patterns, LPeg trees, callbacks and nested calls.
+    {"string.find('', string.rep('x*', 3e5))"},
+    {"string.gsub('x', string.rep('(x?)', 20) .. string.rep('[%a]-', 3e5), '%1')"},
+    {"for w in string.gmatch('ab', string.rep('.?', 3e5)) do end"},
+    {"lpeg.match(lpeg.P'a' ^ -1e6, 'aaa')"},
+    {"re.match('aaa', '\"a\"^-1000000')"},
+    {"lpeg.setmaxstack(N or 400)"},
+    {"local function g() return (string.gsub('a', 'a', g)) end g()"},
+    {"function deepcall(n) if n > 0 then return vesko.Evaluate("
+     "'Vesko_CallFunction(\"deepcall\"; ' .. (n - 1) .. ')') end "
+     "return (string.gsub('a', 'a', function() return deepcall(0) end)) end deepcall(20)"},
+    // Long loops inside one C call.
+    {"local s = base64.decode(base64.encode(string.rep('x', 1e6))) "
+     "s = ascii85.decode(ascii85.encode(s))"},
+    {"pcall(vesko.ExecuteSQL, 'WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 "
+     "FROM n WHERE x < 100000) SELECT printf(\"%050d\", x) FROM n')"},
 };
 constexpr std::size_t kFragmentCount = std::size(kFragments);
 constexpr std::size_t kMaxFragments = 24;
