@@ -213,14 +213,17 @@ int checkGsub(lua_State* L) {
   return kRunLibrary;
 }
 
-// One step of the iterator string.gmatch answers, upvalue 1 the library's
-// iterator, 2 the C stack its pattern takes.  [-0, +n]
+// The library's iterator behind string.gmatch: the same C function for
+// every loop, its state in its upvalues (the string, the pattern, the
+// position).
+lua_CFunction gmatchIterator = nullptr;
+
+// One step of a loop of string.gmatch: upvalues 1 to 3 those of the
+// library's iterator, which runs in this frame on them, and 4 the C stack
+// its pattern takes.  [-0, +n]
 int gmatchStep(lua_State* L) {
-  engine::checkCStack(L, static_cast<std::size_t>(lua_tonumber(L, lua_upvalueindex(2))));
-  lua_settop(L, 0);
-  lua_pushvalue(L, lua_upvalueindex(1));
-  lua_call(L, 0, LUA_MULTRET);
-  return lua_gettop(L);
+  engine::checkCStack(L, static_cast<std::size_t>(lua_tonumber(L, lua_upvalueindex(4))));
+  return gmatchIterator(L);
 }
 
 // string.gmatch(s, pattern): the iterator checks the stack before each
@@ -228,9 +231,20 @@ int gmatchStep(lua_State* L) {
 int runGmatch(lua_State* L, lua_CFunction original) {
   const auto bytes = static_cast<lua_Number>(matcherBytes(L, 2));
   const int results = original(L);
-  if (results != 1 || !lua_isfunction(L, -1)) return results;
+  const lua_CFunction iterator = results == 1 ? lua_tocfunction(L, -1) : nullptr;
+  if (iterator == nullptr || (gmatchIterator != nullptr && iterator != gmatchIterator)) {
+    return results;
+  }
+  gmatchIterator = iterator;
+  const int closure = lua_gettop(L);
+  for (int i = 1; i <= 3; ++i) {
+    if (lua_getupvalue(L, closure, i) == nullptr) {
+      lua_settop(L, closure);
+      return 1;
+    }
+  }
   lua_pushnumber(L, bytes);
-  lua_pushcclosure(L, gmatchStep, 2);
+  lua_pushcclosure(L, gmatchStep, 4);
   return 1;
 }
 
@@ -329,11 +343,14 @@ int childCount(unsigned char tag) {
 }
 
 // Whether the pattern userdata at `arg` is LPeg's.
+// The metatable LPeg gives every pattern, by its address; set when the
+// operators are wrapped.
+const void* patternMetatable = nullptr;
+
 bool isPattern(lua_State* L, int arg) {
   if (lua_type(L, arg) != LUA_TUSERDATA || !lua_getmetatable(L, arg)) return false;
-  luaL_getmetatable(L, "lpeg-pattern");
-  const bool same = lua_rawequal(L, -1, -2) != 0;
-  lua_pop(L, 2);
+  const bool same = lua_topointer(L, -1) == patternMetatable;
+  lua_pop(L, 1);
   return same && lua_objlen(L, arg) >= kPatternHeader;
 }
 
@@ -348,7 +365,12 @@ std::size_t patternDepth(lua_State* L, int arg) {
   const auto* nodes = reinterpret_cast<const PatternNode*>(bytes + kPatternTreeOffset);
   // Per node: its depth, shifted left once, with the low bit set when it
   // may match the empty string.
-  auto* depth = static_cast<uint32_t*>(lua_newuserdata(L, count * sizeof(uint32_t)));
+  // Small trees, the usual ones, need no allocation.
+  constexpr std::size_t kSmallTree = 256;
+  uint32_t small[kSmallTree];
+  const bool isSmall = count <= kSmallTree;
+  auto* depth =
+      isSmall ? small : static_cast<uint32_t*>(lua_newuserdata(L, count * sizeof(uint32_t)));
   for (std::size_t i = count; i-- > 0;) {
     const PatternNode& node = nodes[i];
     const int children = childCount(node.tag);
@@ -384,7 +406,7 @@ std::size_t patternDepth(lua_State* L, int arg) {
     depth[i] = std::min<uint32_t>(level, UINT32_MAX >> 2) << 1 | empty;
   }
   const std::size_t deepest = depth[0] >> 1;
-  lua_pop(L, 1);
+  if (!isSmall) lua_pop(L, 1);
   return deepest;
 }
 
@@ -394,7 +416,8 @@ std::size_t patternDepth(lua_State* L, int arg) {
 // further than the library's own limits allow.
 void checkPatternStack(lua_State* L, bool compiling) {
   std::size_t deepest = 0;
-  const int top = lua_gettop(L);
+  // lpeg.match(p, subject, init, ...): only p is compiled.
+  const int top = compiling ? lua_gettop(L) : std::min(lua_gettop(L), 1);
   for (int arg = 1; arg <= top; ++arg) {
     if (isPattern(L, arg)) {
       const bool compiled = *static_cast<void* const*>(lua_touserdata(L, arg)) != nullptr;
@@ -818,6 +841,7 @@ void wrapPatternOperators(lua_State* L) {
   lua_getfield(L, -1, "P");
   lua_pushboolean(L, 1);
   if (lua_pcall(L, 1, 1, 0) == 0 && lua_getmetatable(L, -1)) {
+    patternMetatable = lua_topointer(L, -1);
     wrapTable(L, kPatternOperators);
     lua_pop(L, 1);
   }
