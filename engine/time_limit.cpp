@@ -147,7 +147,7 @@ void resetTimeLimitRuns() noexcept {
   depth = 0;
   overrun = false;
   runningThreads().clear();
-  baseXpcall = nullptr;
+  xpcallCount = 0;
 }
 
 void armTimeLimit(lua_State* L) {
@@ -232,7 +232,9 @@ class OpenXpcall {
     xpcallFrames[xpcallCount++] = {L, frame.i_ci};
     index_ = xpcallCount - 1;
   }
-  ~OpenXpcall() { xpcallCount = index_; }
+  ~OpenXpcall() {
+    if (xpcallCount > index_) xpcallCount = index_;
+  }
   OpenXpcall(const OpenXpcall&) = delete;
   OpenXpcall& operator=(const OpenXpcall&) = delete;
 
