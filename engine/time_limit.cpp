@@ -112,7 +112,7 @@ void stopRun(lua_State* L) {
 
 // Raises the time limit's error on L, which has passed the deadline; the
 // first time in a run, every thread of the run is stopped as well.  The
-// threads are visited once per overrun, whatever their depth.
+// threads are visited once per overrun, whatever their depth.  [-0, +0, e]
 [[noreturn]] void raiseTimeLimit(lua_State* L) {
   if (!overrun) {
     // Between runs there is nothing to stop but L.

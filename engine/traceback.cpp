@@ -56,7 +56,7 @@ void appendLevel(std::string* text, const lua_Debug& ar) {
 // The highest level on L's stack, -1 for none.  lua_getstack(L, n) walks
 // n frames (a run of tail calls counts as many levels but one frame), so
 // the end is probed as the debug library of later Lua versions does:
-// doubling, then halving, O(log depth) probes.
+// doubling, then halving, O(log depth) probes.  [-0, +0]
 int lastLevel(lua_State* L) {
   lua_Debug ar;
   if (lua_getstack(L, 0, &ar) == 0) return -1;

@@ -192,7 +192,7 @@ std::size_t patternItems(const char* p) {
 }
 
 // C stack the matcher may take for the pattern at argument `arg`; a
-// pattern that is no string yet is left to the library's check.
+// pattern that is no string yet is left to the library's check.  [-0, +0]
 std::size_t matcherBytes(lua_State* L, int arg) {
   const char* pattern = lua_type(L, arg) == LUA_TSTRING || lua_type(L, arg) == LUA_TNUMBER
                             ? lua_tostring(L, arg)
@@ -227,7 +227,7 @@ int gmatchStep(lua_State* L) {
 }
 
 // string.gmatch(s, pattern): the iterator checks the stack before each
-// step, wherever the loop runs.
+// step, wherever the loop runs.  [-0, +1]
 int runGmatch(lua_State* L, lua_CFunction original) {
   const auto bytes = static_cast<lua_Number>(matcherBytes(L, 2));
   const int results = original(L);
@@ -342,11 +342,11 @@ int childCount(unsigned char tag) {
   }
 }
 
-// Whether the pattern userdata at `arg` is LPeg's.
 // The metatable LPeg gives every pattern, by its address; set when the
 // operators are wrapped.
 const void* patternMetatable = nullptr;
 
+// Whether the value at `arg` is an LPeg pattern.  [-0, +0]
 bool isPattern(lua_State* L, int arg) {
   if (lua_type(L, arg) != LUA_TUSERDATA || !lua_getmetatable(L, arg)) return false;
   const bool same = lua_topointer(L, -1) == patternMetatable;
@@ -413,7 +413,7 @@ std::size_t patternDepth(lua_State* L, int arg) {
 // Raises "C stack overflow" unless the C stack left holds the library's
 // walks of every pattern among the arguments (and the rules of a grammar
 // table).  A pattern already compiled is only run, which recurses no
-// further than the library's own limits allow.
+// further than the library's own limits allow.  [-0, +0, e]
 void checkPatternStack(lua_State* L, bool compiling) {
   std::size_t deepest = 0;
   // lpeg.match(p, subject, init, ...): only p is compiled.
@@ -451,6 +451,7 @@ int checkMatch(lua_State* L) {
 }
 
 // lpeg.setmaxstack(n): the backtrack stack's limit, counted in an int.
+// [-0, +0, e]
 constexpr double kMostBacktrackEntries = 0x1p24;
 int checkSetmaxstack(lua_State* L) {
   checkRange(L, 1, kIntLow, kMostBacktrackEntries + 1);
