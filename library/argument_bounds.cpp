@@ -201,10 +201,19 @@ std::size_t matcherBytes(lua_State* L, int arg) {
   return kMatcherBaseBytes + items * kMatcherFrameBytes;
 }
 
-int checkInit(lua_State* L) {
+int checkMatchInit(lua_State* L) {
   checkInteger(L, 3);
   engine::checkCStack(L, matcherBytes(L, 2));
   return kRunLibrary;
+}
+
+// string.find(s, pattern, init, plain): a plain search does not match.
+int checkFindInit(lua_State* L) {
+  if (lua_toboolean(L, 4)) {
+    checkInteger(L, 3);
+    return kRunLibrary;
+  }
+  return checkMatchInit(L);
 }
 
 int checkGsub(lua_State* L) {
@@ -721,8 +730,8 @@ constexpr Bounded kBounded[] = {
     {"string", "sub", checkThenRun<checkRange23>},
     {"string", "byte", checkThenRun<checkRange23>},
     {"string", "char", checkThenRun<checkEveryInt>},
-    {"string", "find", checkThenRun<checkInit>},
-    {"string", "match", checkThenRun<checkInit>},
+    {"string", "find", checkThenRun<checkFindInit>},
+    {"string", "match", checkThenRun<checkMatchInit>},
     {"string", "gsub", checkThenRun<checkGsub>},
     {"string", "gmatch", runGmatch},
     {"debug", "getinfo", checkThenRun<checkGetinfo>},

@@ -93,6 +93,12 @@ TEST_F(CStackTest, OrdinaryPatternsKeepTheirResults) {
     // Items that do not nest: plain characters, %b, %f and anchors.
     EXPECT_EQ(run("return (string.find(string.rep('ab', 100000), string.rep('ab', 100000)))"), "1");
     EXPECT_EQ(run("return string.match('f(a(b)c)', '%b()')"), "(a(b)c)");
+    // A plain search matches nothing, whatever its text; match has no such
+    // argument.
+    EXPECT_EQ(run("local p = string.rep('x*', 300000) return string.find('a' .. p, p, 1, true)"),
+              "2");
+    expectFailure(run("return string.match('', string.rep('x*', 300000), 1, true)"),
+                  "C stack overflow");
     EXPECT_EQ(run("return (string.find('THE (quick) fox', '%f[%a]%a+$'))"), "13");
   });
 }
