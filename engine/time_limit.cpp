@@ -4,6 +4,8 @@
 #include <ctime>
 #include <vector>
 
+#include "engine/figures.h"
+
 namespace vesko::engine {
 
 int32_t timeLimit = kDefaultTimeLimit;
@@ -113,6 +115,7 @@ void stopRun(lua_State* L) {
 void timeLimitHook(lua_State* L, lua_Debug*) {
   if (!overrun) {
     if (!deadlinePassed()) return;
+    ++figures.timeLimitStops;
     // Between runs there is nothing to stop but L.
     overrun = depth > 0;
   }
