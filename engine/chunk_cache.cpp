@@ -264,7 +264,7 @@ std::size_t interpreterBytes(lua_State* L) {
 struct Request {
   Kind kind;
   std::string_view key;
-  FileVersion version;  // zero for a text
+  FileVersion version;  // zero for a text; a file's is set again by its loading
   FileLoader load;
   void* context;
   std::size_t leastCompiled;  // charged at least: the source's size
@@ -272,7 +272,7 @@ struct Request {
 
 // [-0, +1] The one way in for texts and files: hands out the kept chunk,
 // or compiles and perhaps keeps it.
-int loadKept(lua_State* L, const Request& request, ChunkLease* lease) {
+int loadKept(lua_State* L, Request& request, ChunkLease* lease) {
   Cache& c = cache();
   if (c.owner != L) {
     forgetAll(c);
@@ -311,12 +311,13 @@ int loadKept(lua_State* L, const Request& request, ChunkLease* lease) {
   ++figures.misses;
 
   // Decided before loading, so that a chunk that is not kept costs no
-  // measuring; a chunk that fails to load is never kept in any case.
-  const bool keep = !runningElsewhere &&
-                    (request.kind == kText ? admitText(c, request.key) : settled(request.version));
-  const std::size_t before = keep ? interpreterBytes(L) : 0;
-  const int status = request.load(L, request.context);
-  if (status != 0 || !keep) return status;
+  // measuring; a chunk that fails to load is never kept in any case.  A
+  // file's version is the one its loading read.
+  const bool measure = !runningElsewhere && (request.kind == kFile || admitText(c, request.key));
+  const std::size_t before = measure ? interpreterBytes(L) : 0;
+  const int status = request.load(L, request.context, &request.version);
+  if (status != 0 || !measure || (request.kind == kFile && !settled(request.version)))
+    return status;
   const std::size_t after = interpreterBytes(L);
   // What compiling took, but at least the source's size: a text's chunk
   // name is a copy of it that an earlier compilation may have made.
@@ -331,7 +332,7 @@ struct TextSource {
 };
 
 // [-0, +1]
-int loadText(lua_State* L, void* context) {
+int loadText(lua_State* L, void* context, FileVersion*) {
   const std::string_view text = static_cast<TextSource*>(context)->text;
   ProtectedRun run;  // a memory error here is the load's 3012
   return luaL_loadbuffer(L, text.data(), text.size(), text.data());
@@ -346,13 +347,15 @@ ChunkLease::~ChunkLease() {
 
 int loadScript(lua_State* L, std::string_view text, ChunkLease* lease) {
   TextSource source{text};
-  return loadKept(L, {kText, text, {}, loadText, &source, text.size()}, lease);
+  Request request{kText, text, {}, loadText, &source, text.size()};
+  return loadKept(L, request, lease);
 }
 
 int loadFile(lua_State* L, std::string_view path, const FileVersion& version, FileLoader load,
              void* context, ChunkLease* lease) {
   const auto size = static_cast<std::size_t>(std::max<std::int64_t>(version.size, 0));
-  return loadKept(L, {kFile, path, version, load, context, size}, lease);
+  Request request{kFile, path, version, load, context, size};
+  return loadKept(L, request, lease);
 }
 
 void clearChunkCache() noexcept {

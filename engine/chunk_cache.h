@@ -15,8 +15,8 @@
 // its modification time is a few seconds old: a file written twice within
 // the file system's clock tick could otherwise keep its time and size and
 // still change.  Before a file's chunk is used again, the device, inode,
-// size, modification and status change times of the descriptor the call
-// opened must match the ones it was compiled from.
+// size, modification and status change times of the path must match those
+// of the descriptor it was compiled from.
 //
 // Texts and files share one bound by entry count and by bytes (the key plus
 // what compiling took from the interpreter) and let the least recently used
@@ -87,12 +87,13 @@ struct FileVersion {
 };
 
 // Compiles a file's chunk: [-0, +1] pushes the chunk or the error value and
-// answers the load status, under the memory ceiling.
-using FileLoader = int (*)(lua_State* L, void* context);
+// answers the load status, under the memory ceiling.  Sets *version to
+// that of the contents it read, which may be newer than the one asked for.
+using FileLoader = int (*)(lua_State* L, void* context, FileVersion* version);
 
 // [-0, +1] Pushes the chunk kept for the file at `path` when it was compiled
-// from `version`; otherwise runs `load` and keeps what it compiled.
-// Answers the load status.
+// from `version`; otherwise runs `load` and keeps what it compiled, under
+// the version it read.  Answers the load status.
 int loadFile(lua_State* L, std::string_view path, const FileVersion& version, FileLoader load,
              void* context, ChunkLease* lease);
 

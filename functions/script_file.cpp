@@ -35,12 +35,21 @@ const char* readChunk(lua_State*, void* data, std::size_t* size) {
   return *size > 0 ? reader->buffer : nullptr;
 }
 
-// A descriptor for `path` that is a regular file, opened for reading
-// without blocking, or -1; its fstat in *status.  The kind is checked on
-// the path before opening (opening a device can have effects of its own)
-// and on the descriptor after (the path may have changed).
+engine::FileVersion versionOf(const struct stat& info) {
+  return {static_cast<std::uint64_t>(info.st_dev),
+          static_cast<std::uint64_t>(info.st_ino),
+          static_cast<std::int64_t>(info.st_size),
+          static_cast<std::int64_t>(info.st_mtim.tv_sec),
+          static_cast<std::int64_t>(info.st_mtim.tv_nsec),
+          static_cast<std::int64_t>(info.st_ctim.tv_sec),
+          static_cast<std::int64_t>(info.st_ctim.tv_nsec)};
+}
+
+// A descriptor for `path`, a regular file, opened for reading without
+// blocking, or -1; its fstat in *status.  The kind was checked on the path
+// before opening (opening a device can have effects of its own) and is
+// checked on the descriptor after (the path may have changed).
 int openRegularFile(const char* path, struct stat* status) {
-  if (stat(path, status) != 0 || !S_ISREG(status->st_mode)) return -1;
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return -1;
   if (fstat(fd, status) != 0 || !S_ISREG(status->st_mode)) {
@@ -85,14 +94,22 @@ void skipPrelude(Reader* reader) {
 }
 
 struct FileSource {
-  OpenFile* open;
   const char* path;
+  bool unopened;  // the file could not be opened as a regular file
 };
 
-// [-0, +1] Reads and compiles the open file: engine::FileLoader.
-int compileFile(lua_State* L, void* context) {
-  const auto* source = static_cast<FileSource*>(context);
-  OpenFile& open = *source->open;
+// [-0, +1] Opens, reads and compiles the file: engine::FileLoader.
+int compileFile(lua_State* L, void* context, engine::FileVersion* version) {
+  auto* source = static_cast<FileSource*>(context);
+  struct stat info {};
+  OpenFile open;
+  open.fd = openRegularFile(source->path, &info);
+  if (open.fd < 0) {
+    source->unopened = true;
+    lua_pushnil(L);
+    return LUA_ERRFILE;
+  }
+  *version = versionOf(info);
   // Blocking again for reading; a regular file never waits long.
   const int flags = fcntl(open.fd, F_GETFL);
   if (flags < 0 || fcntl(open.fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
@@ -123,19 +140,17 @@ int compileFile(lua_State* L, void* context) {
 }  // namespace
 
 bool loadScriptFile(lua_State* L, const char* path, int* status, engine::ChunkLease* lease) {
+  // One stat while the file is unchanged: a chunk kept from the same
+  // contents needs no open.  A file made unreadable since has a new status
+  // change time, and is opened again.
   struct stat info {};
-  OpenFile open;
-  open.fd = openRegularFile(path, &info);
-  if (open.fd < 0) return false;
-  const engine::FileVersion version{static_cast<std::uint64_t>(info.st_dev),
-                                    static_cast<std::uint64_t>(info.st_ino),
-                                    static_cast<std::int64_t>(info.st_size),
-                                    static_cast<std::int64_t>(info.st_mtim.tv_sec),
-                                    static_cast<std::int64_t>(info.st_mtim.tv_nsec),
-                                    static_cast<std::int64_t>(info.st_ctim.tv_sec),
-                                    static_cast<std::int64_t>(info.st_ctim.tv_nsec)};
-  FileSource source{&open, path};
-  *status = engine::loadFile(L, path, version, compileFile, &source, lease);
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  FileSource source{path, false};
+  *status = engine::loadFile(L, path, versionOf(info), compileFile, &source, lease);
+  if (source.unopened) {
+    lua_pop(L, 1);
+    return false;
+  }
   return true;
 }
 

@@ -17,8 +17,9 @@ namespace vesko {
 // limit runs, or never end.  Answers false, pushing nothing, when the file
 // cannot be opened or is not a regular file; otherwise answers true with
 // the load status in *status and the chunk or the interpreter's message
-// on top of the stack.  The chunk compiled from the same contents of the
-// file before is reused (engine/chunk_cache.h) without reading the file.
+// on top of the stack.  While the path's stat shows the very contents a
+// kept chunk was compiled from (engine/chunk_cache.h), that chunk is used
+// and the file is not opened at all.
 bool loadScriptFile(lua_State* L, const char* path, int* status, engine::ChunkLease* lease);
 
 }  // namespace vesko
