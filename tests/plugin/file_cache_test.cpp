@@ -143,13 +143,41 @@ TEST_F(FileCacheTest, EveryChangeIsSeenAtTheNextCall) {
   fs::remove(path);
 
   // Made unreadable: the open fails, whatever is kept.
+  // Its permissions changed in a later clock tick: opened again, and
+  // refused once unreadable (root reads it all the same).
   write("changing.lua", identityFile("c", "last"));
   EXPECT_EQ(runFile(path), "last,false");
+  EXPECT_EQ(runFile(path), "last,true");
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  fs::permissions(path, fs::perms::owner_read);
+  EXPECT_EQ(runFile(path), "last,false");
+  EXPECT_EQ(runFile(path), "last,true");
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  fs::permissions(path, fs::perms::none);
+  EXPECT_EQ(runFile(path), geteuid() == 0 ? "last,false" : "?");
   if (geteuid() != 0) {
-    fs::permissions(path, fs::perms::none);
-    EXPECT_EQ(runFile(path), "?");
-    EXPECT_EQ(lastError("number"), "3002");
+    EXPECT_EQ(lastError(), "3002: File not found or is not readable.");
   }
+}
+
+TEST_F(FileCacheTest, TheCacheKeepsNoFileTheCallCouldNotOpen) {
+  // A path that changes kind between the check and the open, over and
+  // over, while kept chunks and failures alternate.
+  const std::string path = write("flip.lua", identityFile("f"));
+  EXPECT_EQ(runFile(path), "r,false");
+  for (int i = 0; i < 5; ++i) {
+    fs::remove(path);
+    fs::create_directory(path);
+    EXPECT_EQ(runFile(path), "?");
+    EXPECT_EQ(lastError(), "3002: File not found or is not readable.");
+    fs::remove(path);
+    write("flip.lua", identityFile("f"), 60, i + 1);
+    EXPECT_EQ(runFile(path), "r,false");
+    EXPECT_EQ(runFile(path), "r,true");
+  }
+  EXPECT_EQ(figure("files.cached"), "1");
+  EXPECT_EQ(figure("files.misses"), "6");  // a folder is refused before the cache
+  EXPECT_EQ(figure("files.hits"), "5");
 }
 
 TEST_F(FileCacheTest, AKeptFileBehavesAsOneLoadedAfresh) {
