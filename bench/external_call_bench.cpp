@@ -302,7 +302,7 @@ void BM_ResumeFunction(benchmark::State& state) {
 // first 100,000, in one run.  Whatever a call left behind would make the
 // later ones slower (collections walk all of it).
 void BM_SessionAge(benchmark::State& state) {
-  ensurePlugin();
+  vesko_bench::ensurePlugin();
   constexpr int kStretch = 100000;
   constexpr int kStretches = 10;
   PreparedCall call("Vesko_RunScript", {textValue("return 1")});
