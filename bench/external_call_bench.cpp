@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "api/fm_api.h"
+#include "bench/enabled_plugin.h"
 #include "bench/side_by_side.h"
 #include "host/plugins/plugin_loader.h"
 #include "host/plugins/prepared_call.h"
@@ -30,18 +31,6 @@ using vesko_host::PreparedCall;
 using vesko_host::textValue;
 
 constexpr int kCalls = 20000;
-
-// The plug-in, loaded and enabled once for every benchmark.
-void ensurePlugin() {
-  static vesko_host::LoadedPlugin plugin = [] {
-    std::string error;
-    auto loaded = vesko_host::loadPlugin(VESKO_PLUGIN_PATH, &error);
-    if (!loaded || vesko_host::enablePlugin(*loaded) != 53) {
-      throw std::runtime_error("cannot enable the plug-in: " + error);
-    }
-    return std::move(*loaded);
-  }();
-}
 
 void runOnce(const char* script) {
   vesko_host::Value result;
@@ -153,7 +142,7 @@ void reportShares(benchmark::State& state, const char* what, const std::array<do
 }
 
 void BM_RunScriptCached(benchmark::State& state) {
-  ensurePlugin();
+  vesko_bench::ensurePlugin();
   PreparedCall call("Vesko_RunScript", {textValue("return 1+1")});
   HostReplay host(call);
   auto replay = [&] {
@@ -178,7 +167,7 @@ void BM_RunScriptCached(benchmark::State& state) {
 }
 
 void BM_RunScriptUncached(benchmark::State& state) {
-  ensurePlugin();
+  vesko_bench::ensurePlugin();
   // Twice as many texts as the cache keeps, taken in turn: the least
   // recently used is always the next one, so every call compiles.
   constexpr int kTexts = 1000;
@@ -222,7 +211,7 @@ std::string bigText() {
 }
 
 void BM_TextArgument(benchmark::State& state) {
-  ensurePlugin();
+  vesko_bench::ensurePlugin();
   const std::string text = bigText();
   PreparedCall call("Vesko_RunScript", {textValue("return ..."), textValue(text)});
 
@@ -249,7 +238,7 @@ constexpr const char* kAdd = "function add(a, b) return a + b end";
 constexpr const char* kGenerator = "function gen() while true do coroutine.yield(1) end end";
 
 void BM_CallFunction(benchmark::State& state) {
-  ensurePlugin();
+  vesko_bench::ensurePlugin();
   runOnce(kAdd);
   PreparedCall call("Vesko_CallFunction", {textValue("add"), numberValue(2), numberValue(3)});
   HostReplay host(call);
@@ -281,7 +270,7 @@ void BM_CallFunction(benchmark::State& state) {
 }
 
 void BM_ResumeFunction(benchmark::State& state) {
-  ensurePlugin();
+  vesko_bench::ensurePlugin();
   runOnce(kGenerator);
   vesko_host::Value first;
   vesko_host::callExternal("Vesko_CallFunction", {textValue("gen")}, &first);
@@ -313,7 +302,7 @@ void BM_ResumeFunction(benchmark::State& state) {
 // first 100,000, in one run.  Whatever a call left behind would make the
 // later ones slower (collections walk all of it).
 void BM_SessionAge(benchmark::State& state) {
-  ensurePlugin();
+  vesko_bench::ensurePlugin();
   constexpr int kStretch = 100000;
   constexpr int kStretches = 10;
   PreparedCall call("Vesko_RunScript", {textValue("return 1")});

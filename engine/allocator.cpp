@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "engine/chunk_cache.h"
 #include "engine/engine.h"
 #include "engine/small_blocks.h"
 #include "lua.hpp"
@@ -72,6 +73,14 @@ bool hasMemoryCeiling() {
   return usage.limit != 0;
 }
 
+std::size_t memoryCeiling() {
+  return usage.limit;
+}
+
+std::size_t memoryInUse() {
+  return usage.held;
+}
+
 bool ranOutOfMemory() {
   return usage.ranOut;
 }
@@ -104,6 +113,7 @@ void collectAfterMemoryError() {
   lua_State* L = mainState;
   if (L == nullptr) return;
   usage.ranOut = false;
+  releaseChunkCache();
   UnprotectedWork unlimited;
   if (lua_cpcall(L, collectAll, nullptr) != 0) lua_pop(L, 1);
 }

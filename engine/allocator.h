@@ -24,6 +24,10 @@ void resetAllocator() noexcept;
 // Whether the interpreter runs under a memory ceiling.
 bool hasMemoryCeiling();
 
+// The ceiling in bytes (0: none), and the bytes the interpreter holds now.
+std::size_t memoryCeiling();
+std::size_t memoryInUse();
+
 // The ceiling holds only while Lua code runs under a protected call, where
 // running out of memory is an error the call catches.  Plug-in code that
 // works on the interpreter outside one (converting arguments and results)
@@ -55,7 +59,8 @@ class ProtectedRun {
 
 // After a call ran out of memory under the ceiling: collects everything
 // the failed code left behind, without the ceiling, so that the next call
-// starts with what is really in use.  The collector of this interpreter
+// starts with what is really in use.  The chunk cache gives its chunks
+// back first.  The collector of this interpreter
 // never collects on its own when an allocation fails.  A finalizer that
 // raises ends the collection early, quietly.  Runs on the main state.
 // [-0, +0]

@@ -1,6 +1,7 @@
 #include "engine/chunk_cache.h"
 
 #include <algorithm>
+#include <ctime>
 #include <functional>
 #include <iterator>
 #include <new>
@@ -14,32 +15,47 @@
 
 namespace vesko::engine {
 
+namespace {
+
+enum Kind { kText = 0, kFile = 1, kKinds = 2 };
+
+}  // namespace
+
 struct ChunkCacheEntry {
-  std::string text;
+  std::string key;  // the text, or the file's path
+  Kind kind = kText;
+  FileVersion version;             // a file's; zero for a text
   const void* function = nullptr;  // identity of the closure in the table
   int slot = 0;                    // its index in the table
-  std::size_t bytes = 0;           // charged against kChunkCacheBytes
+  std::size_t bytes = 0;           // charged against the cache's bound
   int running = 0;                 // leases that run it now
   bool retired = false;            // no longer cached; deleted with its last lease
   ChunkCacheEntry* newer = nullptr;
   ChunkCacheEntry* older = nullptr;
 };
 
+struct ChunkCacheAccess {
+  static void lease(ChunkLease* lease, ChunkCacheEntry* e) { lease->entry_ = e; }
+};
+
 namespace {
 
 using Entry = ChunkCacheEntry;
 
-// Invariants: every entry in `index` is in the recency list and owns one
+// Invariants: every entry in an index is in the recency list and owns one
 // slot of the table, which holds its function there; `bytes` is the sum of
-// their charges.  Retired entries are in neither.
+// their charges, and each kind's figures count its own.  Retired entries
+// are in neither.
 struct Cache {
   lua_State* owner = nullptr;  // the interpreter whose anchor thread holds the table
   const void* table = nullptr;
-  std::unordered_map<std::string_view, Entry*> index;  // keys view the entries' texts
+  // By kind; keys view the entries' own keys.
+  std::unordered_map<std::string_view, Entry*> index[kKinds];
   Entry* newest = nullptr;
   Entry* oldest = nullptr;
   std::vector<int> freeSlots;
   std::size_t bytes = 0;
+  ChunkCacheFigures figures[kKinds];
   // Hashes of texts compiled once lately and not kept, a slot per few bits
   // of the hash; a later text with the same bits takes the slot over.
   std::size_t seenOnce[512] = {};
@@ -53,6 +69,10 @@ Cache& cache() {
   static Cache made;
   return made;
 }
+
+// A file modified this recently may change again within the same clock
+// tick of its file system, keeping its time and size: it is not kept yet.
+constexpr std::int64_t kSettledSeconds = 2;
 
 void unlink(Cache& c, Entry* e) {
   (e->newer != nullptr ? e->newer->older : c.newest) = e->older;
@@ -69,10 +89,13 @@ void linkNewest(Cache& c, Entry* e) {
 
 // Takes `e` out of the cache's bookkeeping; deleted unless it is running.
 void retire(Cache& c, Entry* e) {
-  c.index.erase(e->text);
+  c.index[e->kind].erase(e->key);
   unlink(c, e);
   c.freeSlots.push_back(e->slot);
   c.bytes -= e->bytes;
+  ChunkCacheFigures& figures = c.figures[e->kind];
+  --figures.entries;
+  figures.bytes -= e->bytes;
   if (e->running > 0) {
     e->retired = true;
   } else {
@@ -149,38 +172,58 @@ void ensureTable(lua_State* L, Cache& c) {
   setAnchored(L, kChunkCacheSlot);
 }
 
+// The bytes the cache may be charged with: a small share of a ceiling.
+std::size_t byteBound() {
+  const std::size_t ceiling = memoryCeiling();
+  return ceiling == 0 ? kChunkCacheBytes : std::min(kChunkCacheBytes, ceiling / 4);
+}
+
 // Lets the least recently used entries that are not running go until
 // `charge` more bytes and one more entry fit.
 void makeRoom(lua_State* L, Cache& c, std::size_t charge) {
+  const std::size_t bound = byteBound();
   Entry* e = c.oldest;
-  while (e != nullptr && (c.index.size() >= kChunkCacheEntries || c.freeSlots.empty() ||
-                          c.bytes + charge > kChunkCacheBytes)) {
+  while (e != nullptr && (c.index[kText].size() + c.index[kFile].size() >= kChunkCacheEntries ||
+                          c.freeSlots.empty() || c.bytes + charge > bound)) {
     Entry* next = e->newer;
-    if (e->running == 0) drop(L, c, e);
+    if (e->running == 0) {
+      ++c.figures[e->kind].evictions;
+      drop(L, c, e);
+    }
     e = next;
   }
 }
 
-// [-0, +0] Caches the function on top of the stack under `text`; answers
+// [-0, +0] Caches the function on top of the stack under `key`; answers
 // its entry, counted as running, or null when it is not cached.
-Entry* insert(lua_State* L, Cache& c, std::string_view text, std::size_t charge) {
-  if (charge > kChunkCacheBytes / 4) return nullptr;  // one text may not crowd out the rest
+Entry* insert(lua_State* L, Cache& c, Kind kind, std::string_view key, const FileVersion& version,
+              std::size_t charge) {
+  // One chunk may not crowd out the rest, and none is kept above a ceiling.
+  if (charge > byteBound() / 4) return nullptr;
+  if (memoryCeiling() != 0 && memoryInUse() > memoryCeiling()) return nullptr;
+  // Code that ran while loading (a finalizer) may have kept the same key.
+  if (c.index[kind].contains(key)) return nullptr;
   ensureTable(L, c);
   makeRoom(L, c, charge);
-  if (c.freeSlots.empty() || c.bytes + charge > kChunkCacheBytes) return nullptr;
-  auto* e = new Entry();
+  if (c.freeSlots.empty() || c.bytes + charge > byteBound()) return nullptr;
+  auto* e = new (std::nothrow) Entry();
+  if (e == nullptr) return nullptr;
   try {
-    e->text.assign(text);
-    c.index.emplace(e->text, e);
+    e->key.assign(key);
+    c.index[kind].emplace(e->key, e);
   } catch (const std::bad_alloc&) {
     delete e;
     return nullptr;
   }
+  e->kind = kind;
+  e->version = version;
   e->slot = c.freeSlots.back();
   c.freeSlots.pop_back();
   e->function = lua_topointer(L, -1);
   e->bytes = charge;
   c.bytes += charge;
+  ++c.figures[kind].entries;
+  c.figures[kind].bytes += charge;
   linkNewest(c, e);
   pushTable(L, c);
   lua_pushvalue(L, -2);
@@ -194,7 +237,7 @@ Entry* insert(lua_State* L, Cache& c, std::string_view text, std::size_t charge)
 // comes back while the mark of its first compilation is still there.  A
 // text run once (a script made anew for every record) is then never kept,
 // and never pushes out the texts that do come back.
-bool admit(Cache& c, std::string_view text) {
+bool admitText(Cache& c, std::string_view text) {
   const std::size_t hash = std::hash<std::string_view>{}(text) | 1;  // 0 marks nothing
   std::size_t& mark = c.seenOnce[hash % std::size(c.seenOnce)];
   if (mark == hash) {
@@ -205,9 +248,94 @@ bool admit(Cache& c, std::string_view text) {
   return false;
 }
 
+bool settled(const FileVersion& version) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const std::int64_t seconds = now.tv_sec - version.modifiedSeconds;
+  return seconds > kSettledSeconds ||
+         (seconds == kSettledSeconds && now.tv_nsec >= version.modifiedNanoseconds);
+}
+
 std::size_t interpreterBytes(lua_State* L) {
   return static_cast<std::size_t>(lua_gc(L, LUA_GCCOUNT, 0)) * 1024 +
          static_cast<std::size_t>(lua_gc(L, LUA_GCCOUNTB, 0));
+}
+
+struct Request {
+  Kind kind;
+  std::string_view key;
+  FileVersion version;  // zero for a text; a file's is set again by its loading
+  FileLoader load;
+  void* context;
+  std::size_t leastCompiled;  // charged at least: the source's size
+};
+
+// [-0, +1] The one way in for texts and files: hands out the kept chunk,
+// or compiles and perhaps keeps it.
+int loadKept(lua_State* L, Request& request, ChunkLease* lease) {
+  Cache& c = cache();
+  if (c.owner != L) {
+    forgetAll(c);
+    c.owner = L;
+  }
+  auto& index = c.index[request.kind];
+  ChunkCacheFigures& figures = c.figures[request.kind];
+  // A calculation runs one text for record after record: the newest entry
+  // is found without hashing the key.
+  Entry* e = c.newest != nullptr && c.newest->kind == request.kind && c.newest->key == request.key
+                 ? c.newest
+                 : nullptr;
+  if (e == nullptr) {
+    const auto found = index.find(request.key);
+    if (found != index.end()) e = found->second;
+  }
+  bool runningElsewhere = false;
+  if (e != nullptr) {
+    runningElsewhere = e->running > 0;
+    if (!runningElsewhere) {
+      if (e->version == request.version && pushCached(L, c, e)) {
+        if (c.newest != e) {
+          unlink(c, e);
+          linkNewest(c, e);
+        }
+        ++e->running;
+        ChunkCacheAccess::lease(lease, e);
+        ++figures.hits;
+        return 0;
+      }
+      // A changed file, or changed behind our back: compiled afresh below.
+      // (pushCached forgets every entry when the table is not ours.)
+      if (index.contains(request.key)) drop(L, c, e);
+    }
+  }
+  ++figures.misses;
+
+  // Decided before loading, so that a chunk that is not kept costs no
+  // measuring; a chunk that fails to load is never kept in any case.  A
+  // file's version is the one its loading read.
+  const bool measure = !runningElsewhere && (request.kind == kFile || admitText(c, request.key));
+  const std::size_t before = measure ? interpreterBytes(L) : 0;
+  const int status = request.load(L, request.context, &request.version);
+  if (status != 0 || !measure || (request.kind == kFile && !settled(request.version)))
+    return status;
+  const std::size_t after = interpreterBytes(L);
+  // What compiling took, but at least the source's size: a text's chunk
+  // name is a copy of it that an earlier compilation may have made.
+  const std::size_t compiled = std::max(after > before ? after - before : 0, request.leastCompiled);
+  const std::size_t charge = request.key.size() + sizeof(Entry) + compiled;
+  ChunkCacheAccess::lease(lease, insert(L, c, request.kind, request.key, request.version, charge));
+  return 0;
+}
+
+struct TextSource {
+  std::string_view text;
+};
+
+// [-0, +1]
+int loadText(lua_State* L, void* context, FileVersion*) {
+  const std::string_view text = static_cast<TextSource*>(context)->text;
+  ProtectedRun run;  // a memory error here is the load's 3012
+  return luaL_loadbuffer(L, text.data(), text.size(), text.data());
 }
 
 }  // namespace
@@ -218,64 +346,44 @@ ChunkLease::~ChunkLease() {
 }
 
 int loadScript(lua_State* L, std::string_view text, ChunkLease* lease) {
-  Cache& c = cache();
-  if (c.owner != L) {
-    forgetAll(c);
-    c.owner = L;
-  }
-  // A calculation runs one text for record after record: the newest entry
-  // is found without hashing the text.
-  Entry* e = c.newest != nullptr && c.newest->text == text ? c.newest : nullptr;
-  if (e == nullptr) {
-    const auto found = c.index.find(text);
-    if (found != c.index.end()) e = found->second;
-  }
-  bool runningElsewhere = false;
-  if (e != nullptr) {
-    runningElsewhere = e->running > 0;
-    if (!runningElsewhere) {
-      if (pushCached(L, c, e)) {
-        if (c.newest != e) {
-          unlink(c, e);
-          linkNewest(c, e);
-        }
-        ++e->running;
-        lease->entry_ = e;
-        return 0;
-      }
-      // Changed behind our back: compiled afresh below.
-      if (c.index.contains(text)) drop(L, c, e);
-    }
-  }
+  TextSource source{text};
+  Request request{kText, text, {}, loadText, &source, text.size()};
+  return loadKept(L, request, lease);
+}
 
-  // Decided before loading, so that a text that is not kept costs no
-  // measuring; a text that fails to load is never kept in any case.
-  const bool keep = !runningElsewhere && admit(c, text);
-  const std::size_t before = keep ? interpreterBytes(L) : 0;
-  int status = 0;
-  {
-    ProtectedRun run;  // a memory error here is the load's 3012
-    status = luaL_loadbuffer(L, text.data(), text.size(), text.data());
-  }
-  if (status != 0 || !keep) return status;
-  const std::size_t after = interpreterBytes(L);
-  // What compiling took, but at least the chunk's name, a copy of the text
-  // that an earlier compilation may have made already.
-  const std::size_t compiled = std::max(after > before ? after - before : 0, text.size());
-  const std::size_t charge = text.size() + sizeof(Entry) + compiled;
-  lease->entry_ = insert(L, c, text, charge);
-  return 0;
+int loadFile(lua_State* L, std::string_view path, const FileVersion& version, FileLoader load,
+             void* context, ChunkLease* lease) {
+  const auto size = static_cast<std::size_t>(std::max<std::int64_t>(version.size, 0));
+  Request request{kFile, path, version, load, context, size};
+  return loadKept(L, request, lease);
 }
 
 void clearChunkCache() noexcept {
   Cache& c = cache();
+  if (c.table != nullptr && anchors != nullptr && c.owner != nullptr) {
+    lua_pushnil(anchors);
+    lua_replace(anchors, kChunkCacheSlot);
+  }
   forgetAll(c);
-  std::fill(std::begin(c.seenOnce), std::end(c.seenOnce), 0);  // a new interpreter starts unseen
+  std::fill(std::begin(c.seenOnce), std::end(c.seenOnce), 0);  // as a new interpreter starts
 }
 
-ChunkCacheUsage chunkCacheUsage() {
-  const Cache& c = cache();
-  return {c.index.size(), c.bytes};
+void releaseChunkCache() noexcept {
+  Cache& c = cache();
+  for (ChunkCacheFigures& figures : c.figures) figures.evictions += figures.entries;
+  clearChunkCache();
+}
+
+ChunkCacheFigures textCacheFigures() {
+  return cache().figures[kText];
+}
+
+ChunkCacheFigures fileCacheFigures() {
+  return cache().figures[kFile];
+}
+
+void resetChunkCacheFigures() noexcept {
+  for (ChunkCacheFigures& figures : cache().figures) figures = {};
 }
 
 }  // namespace vesko::engine

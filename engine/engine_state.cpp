@@ -4,6 +4,7 @@
 #include "engine/chunk_cache.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
+#include "engine/figures.h"
 #include "engine/time_limit.h"
 #include "engine/traceback.h"
 #include "lua.hpp"
@@ -31,7 +32,7 @@ void resetEngineFields() noexcept {
 // shutdown each holds what it held before the first start-up.
 constexpr void (*kResets[])() noexcept = {
     resetEngineFields, resetAnchors,   clearChunkCache,  resetTimeLimitRuns,
-    resetTraceback,    resetAllocator, resetErrorRecord,
+    resetTraceback,    resetAllocator, resetErrorRecord, resetFigures,
 };
 
 }  // namespace

@@ -182,4 +182,8 @@ void setErrorFromLua(ErrorCode newCode, lua_State* L) {
   }
 }
 
+bool errorRecorded() noexcept {
+  return !cleared && code != ErrorCode::kNone && code != ErrorCode::kYielded;
+}
+
 }  // namespace vesko

@@ -82,6 +82,10 @@ void setError(ErrorCode code, std::string_view message);
 // Sets code "0" and the empty message.  Cheap: every handler begins so.
 void clearError() noexcept;
 
+// Whether the record holds a failure: a code other than "0" and "3200" (a
+// yield, which is no failure).
+bool errorRecorded() noexcept;
+
 // Sets `code` with the text form of the error value on top of L's stack as
 // UTF-8: strings and numbers as the interpreter prints them (up to a NUL),
 // anything else as "(error object is a X value)".  The value stays on the

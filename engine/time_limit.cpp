@@ -5,6 +5,8 @@
 #include <ctime>
 #include <vector>
 
+#include "engine/figures.h"
+
 namespace vesko::engine {
 
 int32_t timeLimit = kDefaultTimeLimit;
@@ -115,6 +117,7 @@ void stopRun(lua_State* L) {
 // threads are visited once per overrun, whatever their depth.  [-0, +0, e]
 [[noreturn]] void raiseTimeLimit(lua_State* L) {
   if (!overrun) {
+    ++figures.timeLimitStops;
     // Between runs there is nothing to stop but L.
     overrun = depth > 0;
     stopRun(L);

@@ -12,6 +12,7 @@
 #include "engine/anchors.h"
 #include "engine/engine.h"
 #include "engine/error_record.h"
+#include "engine/figures.h"
 #include "engine/process_locale.h"
 #include "engine/traceback.h"
 #include "functions/conversion.h"
@@ -31,7 +32,9 @@ namespace vesko {
 //                     values outside any protected call.
 //   4. try / catch    a host failure becomes code 3500 and -1.
 //   5. the record     reset to "0", except for Vesko_LastError.
-//   6. callDepth      counts the calls now open.
+//   6. callDepth      counts the calls now open.  (Around all of 4 to 10,
+//                     inside the lock, each call is counted for
+//                     vesko.Stats().)
 //   For handlers that run Lua:
 //   7. the stack      its height is noted; the one exit sets it back.
 //   8. protected call the traceback handler below the call's function, so
@@ -193,11 +196,11 @@ void recordRunFailure(lua_State* L, int status) {
   if (status == LUA_ERRRUN) setErrorTraceback(std::move(traceback));
 }
 
-int16_t enterCall(Reach reach, Handler handler, const FMExprEnv* env, const FMDataVect* parameters,
-                  FMData* result) noexcept {
-  EntryLock entry;
-  engine::LocaleMark locale;
-  engine::UnprotectedWork unprotected;
+namespace {
+
+// Steps 4 to 10.
+int16_t callHandler(Reach reach, Handler handler, const FMExprEnv* env,
+                    const FMDataVect* parameters, FMData* result) noexcept {
   try {
     OpenCall open;
     Call call{env, parameters, result, nullptr};
@@ -213,6 +216,23 @@ int16_t enterCall(Reach reach, Handler handler, const FMExprEnv* env, const FMDa
     if (reach != Reach::kRecord) recordHostFailure(std::bad_exception());
   }
   return kFailed;
+}
+
+}  // namespace
+
+int16_t enterCall(int16_t number, Reach reach, Handler handler, const FMExprEnv* env,
+                  const FMDataVect* parameters, FMData* result) noexcept {
+  EntryLock entry;
+  engine::LocaleMark locale;
+  engine::UnprotectedWork unprotected;
+  // Counted from its start, so that a script sees its own call; a failure
+  // answers an error, or leaves one in the record (which Vesko_LastError
+  // only reads).
+  engine::CallFigures& counted = engine::callFigures(number);
+  ++counted.calls;
+  const int16_t answer = callHandler(reach, handler, env, parameters, result);
+  if (answer != 0 || (reach != Reach::kRecord && errorRecorded())) ++counted.failures;
+  return answer;
 }
 
 void enterHostMessage(void (*message)(FMCallRecord*), FMCallRecord* record) noexcept {

@@ -52,15 +52,16 @@ enum class Reach {
 };
 
 // Runs `handler` behind the boundary; answers its host error number, or
-// -1 with code 3500 in the record when the host failed under it.
-int16_t enterCall(Reach reach, Handler handler, const FMExprEnv* env, const FMDataVect* parameters,
-                  FMData* result) noexcept;
+// -1 with code 3500 in the record when the host failed under it.  The call
+// is counted for vesko.Stats() under the function's number.
+int16_t enterCall(int16_t number, Reach reach, Handler handler, const FMExprEnv* env,
+                  const FMDataVect* parameters, FMData* result) noexcept;
 
 // What the host registers for each external function.
 template <Reach reach, Handler handler>
-int16_t externalFunction(int16_t, const FMExprEnv* env, const FMDataVect* parameters,
+int16_t externalFunction(int16_t number, const FMExprEnv* env, const FMDataVect* parameters,
                          FMData* result) noexcept {
-  return enterCall(reach, handler, env, parameters, result);
+  return enterCall(number, reach, handler, env, parameters, result);
 }
 
 // The host's entry point (enable, shutdown, string queries) behind the same

@@ -60,6 +60,9 @@ int16_t finishResume(lua_State* L, int holdSlot, int status, const FMDataVect* p
   }
   engine::captureTraceback(co, 0);  // a failed coroutine keeps its frames
   lua_xmove(co, L, 1);
+  // What the failed frame held is garbage now; the dead coroutine stays
+  // current until the next call, so it must not keep it.
+  lua_settop(co, 0);
   settleCurrent(L, holdSlot, 0);
   recordRunFailure(L, status);
   return kFailed;

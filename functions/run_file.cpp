@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/chunk_cache.h"
 #include "engine/error_record.h"
 #include "functions/conversion.h"
 #include "functions/external_functions.h"
@@ -80,7 +81,8 @@ int16_t runFile(Call& call) {
   // result.
   const int16_t defaultCode = setEmptyResult(call.parameters, call.result);
   int status = 0;
-  if (!loadScriptFile(L, fullPath.c_str(), &status)) {
+  engine::ChunkLease lease;
+  if (!loadScriptFile(L, fullPath.c_str(), &status, &lease)) {
     setError(Failure::kFileUnreadable);
     setEmptyResult(call.parameters, call.result);
     return kFailed;

@@ -9,19 +9,12 @@
 #include <cstring>
 
 #include "engine/allocator.h"
+#include "engine/chunk_cache.h"
 #include "lua.hpp"
 
 namespace vesko {
 
 namespace {
-
-// Closes the file however the load ends.
-struct OpenFile {
-  std::FILE* file = nullptr;
-  ~OpenFile() {
-    if (file != nullptr) std::fclose(file);
-  }
-};
 
 struct Reader {
   std::FILE* file;
@@ -42,23 +35,42 @@ const char* readChunk(lua_State*, void* data, std::size_t* size) {
   return *size > 0 ? reader->buffer : nullptr;
 }
 
-// A descriptor for `path` that is a regular file, opened for reading
-// without blocking and then made blocking again, or -1.  The kind is
-// checked on the path before opening (opening a device can have effects
-// of its own) and on the descriptor after (the path may have changed).
-int openRegularFile(const char* path) {
-  struct stat status {};
-  if (stat(path, &status) != 0 || !S_ISREG(status.st_mode)) return -1;
+engine::FileVersion versionOf(const struct stat& info) {
+  return {static_cast<std::uint64_t>(info.st_dev),
+          static_cast<std::uint64_t>(info.st_ino),
+          static_cast<std::int64_t>(info.st_size),
+          static_cast<std::int64_t>(info.st_mtim.tv_sec),
+          static_cast<std::int64_t>(info.st_mtim.tv_nsec),
+          static_cast<std::int64_t>(info.st_ctim.tv_sec),
+          static_cast<std::int64_t>(info.st_ctim.tv_nsec)};
+}
+
+// A descriptor for `path`, a regular file, opened for reading without
+// blocking, or -1; its fstat in *status.  The kind was checked on the path
+// before opening (opening a device can have effects of its own) and is
+// checked on the descriptor after (the path may have changed).
+int openRegularFile(const char* path, struct stat* status) {
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return -1;
-  const int flags = fcntl(fd, F_GETFL);
-  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || flags < 0 ||
-      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  if (fstat(fd, status) != 0 || !S_ISREG(status->st_mode)) {
     close(fd);
     return -1;
   }
   return fd;
 }
+
+// Closes the descriptor, or the stream made of it, however the call ends.
+struct OpenFile {
+  int fd = -1;
+  std::FILE* file = nullptr;
+  ~OpenFile() {
+    if (file != nullptr) {
+      std::fclose(file);
+    } else if (fd >= 0) {
+      close(fd);
+    }
+  }
+};
 
 // Positions the file where the chunk starts, as luaL_loadfile does: after a
 // first line starting with "#" (whose newline the reader hands over, so
@@ -81,33 +93,64 @@ void skipPrelude(Reader* reader) {
   std::ungetc(c, file);
 }
 
-}  // namespace
+struct FileSource {
+  const char* path;
+  bool unopened;  // the file could not be opened as a regular file
+};
 
-bool loadScriptFile(lua_State* L, const char* path, int* status) {
-  const int fd = openRegularFile(path);
-  if (fd < 0) return false;
+// [-0, +1] Opens, reads and compiles the file: engine::FileLoader.
+int compileFile(lua_State* L, void* context, engine::FileVersion* version) {
+  auto* source = static_cast<FileSource*>(context);
+  struct stat info {};
   OpenFile open;
-  open.file = fdopen(fd, "r");
-  if (open.file == nullptr) {
-    close(fd);
-    return false;
+  open.fd = openRegularFile(source->path, &info);
+  if (open.fd < 0) {
+    source->unopened = true;
+    lua_pushnil(L);
+    return LUA_ERRFILE;
+  }
+  *version = versionOf(info);
+  // Blocking again for reading; a regular file never waits long.
+  const int flags = fcntl(open.fd, F_GETFL);
+  if (flags < 0 || fcntl(open.fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+      (open.file = fdopen(open.fd, "r")) == nullptr) {
+    lua_pushfstring(L, "cannot read %s: %s", source->path, std::strerror(errno));
+    return LUA_ERRFILE;
   }
   Reader reader{open.file, false, {}};
   skipPrelude(&reader);
 
-  lua_pushfstring(L, "@%s", path);
+  lua_pushfstring(L, "@%s", source->path);
   const int name = lua_gettop(L);
+  int status = 0;
   {
     engine::ProtectedRun run;  // loading is protected: a memory error is caught
-    *status = lua_load(L, readChunk, &reader, lua_tostring(L, name));
+    status = lua_load(L, readChunk, &reader, lua_tostring(L, name));
   }
   if (std::ferror(open.file)) {
     const int failure = errno;
     lua_settop(L, name);
-    lua_pushfstring(L, "cannot read %s: %s", path, std::strerror(failure));
-    *status = LUA_ERRFILE;
+    lua_pushfstring(L, "cannot read %s: %s", source->path, std::strerror(failure));
+    status = LUA_ERRFILE;
   }
   lua_remove(L, name);
+  return status;
+}
+
+}  // namespace
+
+bool loadScriptFile(lua_State* L, const char* path, int* status, engine::ChunkLease* lease) {
+  // One stat while the file is unchanged: a chunk kept from the same
+  // contents needs no open.  A file made unreadable since has a new status
+  // change time, and is opened again.
+  struct stat info {};
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  FileSource source{path, false};
+  *status = engine::loadFile(L, path, versionOf(info), compileFile, &source, lease);
+  if (source.unopened) {
+    lua_pop(L, 1);
+    return false;
+  }
   return true;
 }
 

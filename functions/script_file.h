@@ -4,6 +4,10 @@
 
 struct lua_State;
 
+namespace vesko::engine {
+class ChunkLease;
+}
+
 namespace vesko {
 
 // [-0, +1 or +0] Opens `path` once, without ever blocking, and loads it as
@@ -13,8 +17,10 @@ namespace vesko {
 // limit runs, or never end.  Answers false, pushing nothing, when the file
 // cannot be opened or is not a regular file; otherwise answers true with
 // the load status in *status and the chunk or the interpreter's message
-// on top of the stack.
-bool loadScriptFile(lua_State* L, const char* path, int* status);
+// on top of the stack.  While the path's stat shows the very contents a
+// kept chunk was compiled from (engine/chunk_cache.h), that chunk is used
+// and the file is not opened at all.
+bool loadScriptFile(lua_State* L, const char* path, int* status, engine::ChunkLease* lease);
 
 }  // namespace vesko
 

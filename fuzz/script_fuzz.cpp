@@ -83,6 +83,11 @@ const Fragment kFragments[] = {
      "if type(v) == 'thread' then r[k] = nil end end"},
     {"debug.setmetatable(1, {__index = function() return 0 end})"},
     {"local s = string.rep('x', 1e5) .. tostring(vesko.ScriptTime())"},
+    // The caches emptied in the midst of runs, loads and finalizers.
+    {"vesko.ClearCache()"},
+    {"local s = vesko.Stats() assert(s.nesting_depth >= 1)"},
+    {"local p = newproxy(true) getmetatable(p).__gc = function() vesko.ClearCache() end"},
+    {"vesko.Evaluate([[Vesko_RunScript(\"vesko.ClearCache() return 1\")]])"},
     // Counts, positions, widths and repetitions for the bundled libraries,
     // with N at the edges of the ranges they read (none so large in range
     // that it only asks for gigabytes).

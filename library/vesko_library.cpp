@@ -1,5 +1,6 @@
 #include "library/vesko_library.h"
 
+#include "engine/figures.h"
 #include "engine/time_limit.h"
 #include "library/host_callbacks.h"
 #include "library/text_functions.h"
@@ -13,6 +14,8 @@ const luaL_Reg kFunctions[] = {
     {"ExecuteSQL", executeSql},
     {"Evaluate", evaluateExpression},
     {"ScriptTime", engine::scriptTime},
+    {"Stats", engine::stats},
+    {"ClearCache", engine::clearCaches},
     {"damlevlim", damlevlim},
     {"fnv32a", fnv32a},
     {"md5", md5},

@@ -28,6 +28,7 @@ parenthesis goes on at the "...>" prompt. Tab completes a function's name.
 
   .help        this text
   .functions   the functions a calculation can call
+  .stats       the interpreter's figures (vesko.Stats()): caches, memory, calls
   .quit        leave (also .exit, or Ctrl-D on an empty line)
 
 Ctrl-C clears the line; while a calculation runs it is noted and ends
@@ -101,6 +102,27 @@ void listFunctions() {
   std::cout << '\n';
 }
 
+// vesko.Stats() as "name value" lines, nested names joined by ".".  Run by
+// Vesko_RunScript, which leaves a suspended function as it is; the run
+// counts among the calls it shows.
+constexpr char kStatsScript[] =
+    "local lines = {} "
+    "local function add(prefix, t) local names = {} for k in pairs(t) do names[#names + 1] = k end "
+    "table.sort(names) for _, k in ipairs(names) do local v = t[k] if type(v) == 'table' then "
+    "add(prefix .. k .. '.', v) else lines[#lines + 1] = prefix .. k .. ' ' .. "
+    "string.format('%.0f', v) end end end "
+    "add('', vesko.Stats()) return table.concat(lines, '\\n')";
+
+void showStats() {
+  Value figures;
+  if (!isRegistered("Vesko_RunScript") ||
+      callExternal("Vesko_RunScript", {textValue(kStatsScript)}, &figures) != kHostErrorNone) {
+    std::cout << "no figures: the plug-in does not answer\n";
+    return;
+  }
+  std::cout << textForm(figures) << '\n';
+}
+
 // A line that starts with "." and a letter; "." and a digit is a number.
 bool isShellCommand(const std::string& line) {
   return line.size() > 1 && line[0] == '.' &&
@@ -115,6 +137,8 @@ bool runShellCommand(const std::string& line) {
     std::cout << kShellHelp;
   else if (command == ".functions")
     listFunctions();
+  else if (command == ".stats")
+    showStats();
   else
     std::cout << "unknown command " << command << "; .help lists them\n";
   std::cout << std::flush;

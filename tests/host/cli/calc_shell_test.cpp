@@ -82,6 +82,7 @@ TEST_F(ShellSessionTest, CommandsErrorsContinuationAndTab) {
   ASSERT_TRUE(run.answers(".functions\r", "Vesko_RunScript( luaScriptText"));
   ASSERT_TRUE(run.answers(".nonsense\r", "unknown command .nonsense"));
   ASSERT_TRUE(run.answers("Vesko_RunScript(\"error('boom', 0)\")\r", "? 3020: boom\r\n"));
+  ASSERT_TRUE(run.answers(".stats\r", "functions.Vesko_RunScript.failures 1\r\n"));
   ASSERT_TRUE(run.answers("(1 +\r", "\r\n", "  ...> "));
   ASSERT_TRUE(run.answers("2)\r", "3\r\n"));
   ASSERT_TRUE(run.answers("Upper(\"a\r", "\r\n", "  ...> "));
