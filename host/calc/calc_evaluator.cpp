@@ -53,10 +53,10 @@ int16_t evaluateCall(const CalcNode& node, Value* out, CalcError* error) {
     const int16_t failed = builtin->body(parameters, out, error);
     return failed == kHostErrorNone ? failed : fail(error, failed, node, node.name + " failed");
   }
-  const ExternalFunction* found = findExternalFunction(node.name);
-  if (found == nullptr)
-    return fail(error, kHostErrorUnknownFunction, node, "unknown function " + node.name);
-  const ExternalFunction function = *found;  // a parameter may unregister it
+  // A copy: a parameter, or another thread, may unregister it.
+  const std::optional<ExternalFunction> found = findExternalFunction(node.name);
+  if (!found) return fail(error, kHostErrorUnknownFunction, node, "unknown function " + node.name);
+  const ExternalFunction& function = *found;
   const int16_t counted =
       checkParameterCount(node.children.size(), function.minParameters, function.maxParameters);
   if (counted != kHostErrorNone) return countError(error, counted, node);

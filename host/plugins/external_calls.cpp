@@ -44,9 +44,9 @@ int16_t callRegisteredFunction(ExternalFunction function, const std::vector<Valu
 
 int16_t callExternal(std::string_view name, const std::vector<Value>& arguments, Value* result) {
   *result = Value{};
-  const ExternalFunction* function = findExternalFunction(name);
-  if (function == nullptr) return kHostErrorUnknownFunction;
-  return callRegisteredFunction(*function, arguments, result);
+  std::optional<ExternalFunction> function = findExternalFunction(name);
+  if (!function) return kHostErrorUnknownFunction;
+  return callRegisteredFunction(std::move(*function), arguments, result);
 }
 
 }  // namespace vesko_host

@@ -3,6 +3,7 @@
 #include "host/plugins/function_registry.h"
 
 #include <map>
+#include <mutex>
 
 #include "host/objects/host_errors.h"
 #include "host/substitute_host.h"
@@ -28,9 +29,17 @@ std::map<int16_t, int16_t>& refusedNumbers() {
   return *map;
 }
 
+// Guards both maps.  Nothing calls out while holding it.
+std::mutex& registryLock() {
+  static auto* lock = new std::mutex;
+  return *lock;
+}
+using Hold = std::lock_guard<std::mutex>;
+
 }  // namespace
 
 int16_t addExternalFunction(const ExternalFunction& function) {
+  const Hold hold(registryLock());
   if (auto refused = refusedNumbers().find(function.number); refused != refusedNumbers().end())
     return refused->second;
   for (const auto& [name, known] : functions())
@@ -42,6 +51,7 @@ int16_t addExternalFunction(const ExternalFunction& function) {
 }
 
 int16_t removeExternalFunction(const std::array<char, 4>& pluginId, int16_t number) {
+  const Hold hold(registryLock());
   for (auto it = functions().begin(); it != functions().end(); ++it) {
     if (it->second.pluginId == pluginId && it->second.number == number) {
       functions().erase(it);
@@ -51,26 +61,32 @@ int16_t removeExternalFunction(const std::array<char, 4>& pluginId, int16_t numb
   return kHostErrorNotRegistered;
 }
 
-const ExternalFunction* findExternalFunction(std::string_view name) {
-  auto found = functions().find(foldedName(name));
-  return found == functions().end() ? nullptr : &found->second;
+std::optional<ExternalFunction> findExternalFunction(std::string_view name) {
+  const std::string folded = foldedName(name);
+  const Hold hold(registryLock());
+  auto found = functions().find(folded);
+  if (found == functions().end()) return std::nullopt;
+  return found->second;
 }
 
 std::vector<ExternalFunction> registeredFunctions() {
+  const Hold hold(registryLock());
   std::vector<ExternalFunction> all;
   for (const auto& [name, function] : functions()) all.push_back(function);
   return all;
 }
 
 bool isRegistered(std::string_view name) {
-  return findExternalFunction(name) != nullptr;
+  return findExternalFunction(name).has_value();
 }
 
 std::size_t registeredCount() {
+  const Hold hold(registryLock());
   return functions().size();
 }
 
 void failRegistration(int16_t functionId, int16_t error) {
+  const Hold hold(registryLock());
   if (error == 0) {
     refusedNumbers().erase(functionId);
   } else {

@@ -1,9 +1,12 @@
-// The external functions plug-ins have registered, by name.
+// The external functions plug-ins have registered, by name.  Any thread may
+// use the registry: a plug-in disabled on one thread withdraws its
+// functions while others look them up and call them.
 #ifndef VESKO_HOST_FUNCTION_REGISTRY_H
 #define VESKO_HOST_FUNCTION_REGISTRY_H
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,8 +32,10 @@ struct ExternalFunction {
 int16_t addExternalFunction(const ExternalFunction& function);
 // Answers kHostErrorNotRegistered when the plug-in has no such number.
 int16_t removeExternalFunction(const std::array<char, 4>& pluginId, int16_t number);
-// Names match without regard to the case of ASCII letters; nullptr if none.
-const ExternalFunction* findExternalFunction(std::string_view name);
+// A copy of the function registered under `name`, which stays good when
+// another thread removes it meanwhile.  Names match without regard to the
+// case of ASCII letters.
+std::optional<ExternalFunction> findExternalFunction(std::string_view name);
 // Every registered function, in the order of their names' letters.
 std::vector<ExternalFunction> registeredFunctions();
 

@@ -18,8 +18,8 @@ struct PreparedCall::Objects {
 
 PreparedCall::PreparedCall(std::string_view name, const std::vector<Value>& arguments)
     : objects_(std::make_unique<Objects>()) {
-  if (const ExternalFunction* function = findExternalFunction(name)) {
-    objects_->function = *function;
+  if (std::optional<ExternalFunction> function = findExternalFunction(name)) {
+    objects_->function = std::move(*function);
     objects_->found = true;
   }
   for (const Value& argument : arguments) {

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/plugins/function_registry.h"
 #include "tests/plugin/plugin_fixture.h"
 
 namespace vesko_test {
@@ -71,6 +72,32 @@ TEST_F(ThreadsTest, ManyThreadsCallingAtOnceGetTheirOwnAnswers) {
   EXPECT_EQ(calls, kThreads * kRounds * 4);
   EXPECT_EQ(wrong, 0);
   EXPECT_EQ(run("return add(1, 2)"), "3");
+}
+
+TEST_F(ThreadsTest, DisablingWhileOthersCallEndsTheirCallsCleanly) {
+  // Callers look their functions up while another thread withdraws and
+  // registers them again: each call is answered, or refused as unknown.
+  std::atomic<bool> stop = false;
+  std::atomic<int> wrong = 0;
+  auto caller = [&](int thread) {
+    while (!stop) {
+      Value result;
+      const int16_t error =
+          call("Vesko_RunScript", {textValue("return 1 + ..."), numberValue(thread)}, &result);
+      if (error == 0 && vesko_host::textForm(result) != std::to_string(thread + 1)) ++wrong;
+      if (vesko_host::registeredFunctions().size() > 7) ++wrong;
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads - 1; ++t) threads.emplace_back(caller, t);
+  for (int round = 0; round < 50; ++round) {
+    vesko_host::shutdownPlugin(plugin_);
+    ASSERT_EQ(vesko_host::enablePlugin(plugin_), 53);
+  }
+  stop = true;
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(run("return 2 + 2"), "4");
 }
 
 }  // namespace
