@@ -38,14 +38,18 @@ const char kByteOrderMark[] = "\xEF\xBB\xBF";
 }  // namespace
 
 // string.nextutf8(s, i): [-0, +2] the position after the character at byte
-// i and that character; [-0, +1] nil when i is past the end or negative.
+// i and that character; [-0, +1] nil when i is past the end, at a NUL or
+// negative.  Iterating calls it once per character, so it looks at the
+// bytes at i only: measuring the text up to its first NUL on every step
+// would make a walk over a long text quadratic.
 int nextUtf8(lua_State* L) {
   std::size_t length;
-  const unsigned char* s = checkBytes(L, 1, &length);
+  const auto* s = reinterpret_cast<const unsigned char*>(luaL_checklstring(L, 1, &length));
   const std::int64_t i = checkInt32(L, 2);
   if (i < 0 || i > static_cast<std::int64_t>(length)) return pushNil(L);
   if (i == 0) return luaL_error(L, "bad index value : 0");
   const unsigned char* p = s + (i - 1);
+  if (*p == 0) return pushNil(L);
   const int k = utf8CharLength(p);
   if (k == 0) return luaL_error(L, "invalid utf-8 string");
   lua_pushinteger(L, static_cast<lua_Integer>(i + k));
