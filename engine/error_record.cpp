@@ -45,12 +45,15 @@ FMText* messageText = nullptr;
 // The record's value: "0" and "" when `cleared` is set (code and message
 // then keep an earlier value, so that setting it again copies nothing),
 // else `code` and `message` (in `messageEncoding`).  Invariant: when
-// `written` is set, the host texts hold exactly the record's value.
+// `codeWritten` (`messageWritten`) is set, the code (message) text holds
+// exactly the record's.  Each is written on its own, so that reading the
+// code never pays for, or fails on, a long message.
 ErrorCode code = ErrorCode::kNone;
 std::string message;
 host::Encoding messageEncoding = host::kNative;
 bool cleared = false;  // the record starts as two empty texts
-bool written = false;
+bool codeWritten = false;
+bool messageWritten = false;
 std::string traceback;  // not a host text: only Vesko_LastError reads it
 
 // Recreates a text the host could not make at load time, so a record that
@@ -60,24 +63,31 @@ FMText* ensure(FMText*& text) {
   return text;
 }
 
-void assign(ErrorCode newCode, std::string_view newMessage, host::Encoding encoding) {
+// A message longer than this is cut, at the start of a character: every
+// reader copies it several times over (host texts in UTF-16, the answer
+// Vesko_LastError builds), and a script can raise a string of any size.
+constexpr std::size_t kLongestMessage = 64 * 1024;
+
+std::string_view cutMessage(std::string_view text) {
+  if (text.size() <= kLongestMessage) return text;
+  std::size_t end = kLongestMessage;
+  // Back over the continuation bytes (at most three) of a character the
+  // cut would split.
+  for (int back = 0; back < 3 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80; ++back) {
+    --end;
+  }
+  return text.substr(0, end);
+}
+
+void assign(ErrorCode newCode, std::string_view fullMessage, host::Encoding encoding) {
+  const std::string_view newMessage = cutMessage(fullMessage);
   if (!cleared && code == newCode && message == newMessage && messageEncoding == encoding) return;
   code = newCode;
   if (message != newMessage) message.assign(newMessage);
   messageEncoding = encoding;
   cleared = false;
-  written = false;
+  codeWritten = messageWritten = false;
   traceback.clear();
-}
-
-// Brings the host texts up to date with the record's value.
-void write() {
-  if (written) return;
-  const std::string digits = std::to_string(cleared ? 0 : static_cast<unsigned>(code));
-  host::textAssign(ensure(codeText), digits, host::kNative);
-  host::textAssign(ensure(messageText), cleared ? std::string_view() : message,
-                   cleared ? host::kNative : messageEncoding);
-  written = true;
 }
 
 }  // namespace
@@ -86,7 +96,7 @@ void createErrorRecord() noexcept {
   try {
     ensure(codeText);
     ensure(messageText);
-    written = true;  // both empty, as the record starts
+    codeWritten = messageWritten = true;  // both empty, as the record starts
   } catch (const std::exception&) {
     // Left null; the first reader tries again.
   }
@@ -96,23 +106,31 @@ void destroyErrorRecord() noexcept {
   if (codeText != nullptr) host::deleteObject(codeText);
   if (messageText != nullptr) host::deleteObject(messageText);
   codeText = messageText = nullptr;
-  written = false;
+  codeWritten = messageWritten = false;
 }
 
 const FMText* errorCodeText() {
-  write();
+  if (!codeWritten) {
+    const std::string digits = std::to_string(cleared ? 0 : static_cast<unsigned>(code));
+    host::textAssign(ensure(codeText), digits, host::kNative);
+    codeWritten = true;
+  }
   return codeText;
 }
 
 const FMText* errorMessageText() {
-  write();
+  if (!messageWritten) {
+    host::textAssign(ensure(messageText), cleared ? std::string_view() : message,
+                     cleared ? host::kNative : messageEncoding);
+    messageWritten = true;
+  }
   return messageText;
 }
 
 void clearError() noexcept {
   if (cleared) return;
   cleared = true;
-  written = false;
+  codeWritten = messageWritten = false;
   traceback.clear();
 }
 
@@ -170,8 +188,9 @@ void setErrorFromLua(ErrorCode newCode, lua_State* L) {
   // here, in the interpreter's own number format, instead.
   const int type = lua_type(L, -1);
   if (type == LUA_TSTRING) {
+    // Up to the first NUL, and no further than the cut needs to see.
     const char* text = lua_tostring(L, -1);
-    assign(newCode, std::string_view(text, std::strlen(text)), host::kUtf8);
+    assign(newCode, std::string_view(text, strnlen(text, kLongestMessage + 1)), host::kUtf8);
   } else if (type == LUA_TNUMBER) {
     char text[LUAI_MAXNUMBER2STR];
     std::snprintf(text, sizeof text, LUA_NUMBER_FMT, lua_tonumber(L, -1));
