@@ -1,10 +1,12 @@
 // The interpreter's allocator: small blocks from a pool of its own
 // (small_blocks.h), larger ones from realloc and free, with an
-// optional ceiling on the bytes the interpreter may hold at once.  The
-// ceiling comes from the environment variable VESKO_LUA_MEMORY_LIMIT (a
-// byte count) when the engine starts; without it there is no ceiling.  A
-// script that needs more gets the interpreter's "not enough memory" error
-// instead of exhausting the host's memory.
+// ceiling on the bytes the interpreter may hold at once.  The ceiling
+// comes from the environment variable VESKO_LUA_MEMORY_LIMIT (a byte count,
+// 0 for none) when the engine starts; without it, 1 GiB or a quarter of
+// the machine's memory, whichever is less.  vesko.MemoryLimit changes it
+// until the interpreter closes.  A script that needs more gets the
+// interpreter's "not enough memory" error instead of exhausting the host's
+// memory.
 #ifndef VESKO_ENGINE_ALLOCATOR_H
 #define VESKO_ENGINE_ALLOCATOR_H
 
@@ -27,6 +29,9 @@ bool hasMemoryCeiling();
 // The ceiling in bytes (0: none), and the bytes the interpreter holds now.
 std::size_t memoryCeiling();
 std::size_t memoryInUse();
+
+// vesko.MemoryLimit([bytes]).  [-0, +1]
+int memoryLimit(lua_State* L);
 
 // The ceiling holds only while Lua code runs under a protected call, where
 // running out of memory is an error the call catches.  Plug-in code that
@@ -58,13 +63,17 @@ class ProtectedRun {
 };
 
 // After a call ran out of memory under the ceiling: collects everything
-// the failed code left behind, without the ceiling, so that the next call
-// starts with what is really in use.  The chunk cache gives its chunks
-// back first.  The collector of this interpreter
-// never collects on its own when an allocation fails.  A finalizer that
-// raises ends the collection early, quietly.  Runs on the main state.
+// the failed code left behind, so that the next call starts with what is
+// really in use.  The chunk cache gives its chunks back first.  The
+// collector of this interpreter never collects on its own when an
+// allocation fails.  Finalizers run under the ceiling; one that raises is
+// passed over quietly and the collection goes on.  Runs on the main state.
 // [-0, +0]
 void collectAfterMemoryError();
+
+// [-0, +0] Makes the function collectAfterMemoryError calls; at start-up,
+// after the anchors.
+void prepareCollection(lua_State* L);
 
 // Whether an allocation failed since the last collectAfterMemoryError,
 // whether or not the error ended the call: a script may catch it (pcall)

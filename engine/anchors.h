@@ -26,7 +26,8 @@ enum AnchorSlot {
   kProtectedStepsSlot = 4,    // made on first use (functions/call_boundary.cpp)
   kChunkCacheSlot = 5,        // made on first use (engine/chunk_cache.cpp)
   kTracebackHandlerSlot = 6,  // made at start-up (engine/traceback.cpp)
-  kFirstHoldSlot = 7,
+  kCollectionSlot = 7,        // made at start-up (engine/allocator.cpp)
+  kFirstHoldSlot = 8,
 };
 
 // Coroutines held at once: deeper nesting than the interpreter allows for

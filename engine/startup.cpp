@@ -6,6 +6,7 @@
 
 #include "engine/allocator.h"
 #include "engine/anchors.h"
+#include "engine/broken_pipe.h"
 #include "engine/call_trampoline.h"
 #include "engine/chunk_cache.h"
 #include "engine/embedded_scripts.h"
@@ -18,6 +19,7 @@
 #include "library/argument_bounds.h"
 #include "library/ascii85.h"
 #include "library/base64.h"
+#include "library/debug_guards.h"
 #include "library/pack.h"
 #include "library/timestamp.h"
 #include "library/utf8_strings.h"
@@ -163,6 +165,7 @@ const Module kSocketModulesAfterCollection[] = {
 // they raise ends start-up instead of the process.
 int buildEnvironment(lua_State* L) {
   prepareAnchors(L, static_cast<lua_State*>(lua_touserdata(L, 1)));
+  prepareCollection(L);
   lua_State* first = lua_newthread(L);
   setAnchored(L, kCurrentCoroutineSlot);
   currentCoroutine = first;
@@ -198,12 +201,16 @@ int buildEnvironment(lua_State* L) {
   runModule(L, "ltn12", ltn12Module);
   lua_gc(L, LUA_GCCOLLECT, 0);
   for (const Module& module : kSocketModulesAfterCollection) runModule(L, module.name, module.text);
+  // Last: every library has registered its metatables by now.
+  guardDebugLibrary(L);
   return 0;
 }
 
 }  // namespace
 
 bool start() {
+  // LuaSocket's core ignores SIGPIPE for the whole process as it opens.
+  PipeDispositionKeeper hostDisposition;
   shareInterpreterSymbols();
   lua_State* L = newInterpreter();
   if (L == nullptr) return false;

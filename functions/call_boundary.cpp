@@ -28,8 +28,10 @@ namespace vesko {
 //   1. EntryLock      one call at a time; a nested call on the same thread
 //                     passes (a script's vesko.Evaluate calls us again).
 //   2. LocaleMark     a locale a script sets ends with the call.
-//   3. UnprotectedWork no memory ceiling while plug-in code converts
-//                     values outside any protected call.
+//   3. UnprotectedWork no memory ceiling while plug-in code works
+//                     outside any protected call; inside the call's
+//                     protected call (8) the ceiling holds, since any
+//                     allocation may run a script's finalizer.
 //   4. try / catch    a host failure becomes code 3500 and -1.
 //   5. the record     reset to "0", except for Vesko_LastError.
 //   6. callDepth      counts the calls now open.  (Around all of 4 to 10,
@@ -165,7 +167,13 @@ int16_t runProtected(lua_State* L, Handler handler, Call& call) {
   Steps steps{handler, &call, kFailed, nullptr};
   pushCallFunctions(L);
   lua_pushlightuserdata(L, &steps);
-  const int status = lua_pcall(L, 1, 0, top + 1);
+  int status = 0;
+  {
+    // Conversions allocate, and any allocation may run a script's
+    // finalizer: the steps answer to the ceiling as their runs do.
+    engine::ProtectedRun ceiling;
+    status = lua_pcall(L, 1, 0, top + 1);
+  }
   if (status != 0) {
     recordRunFailure(L, status);
     steps.answer = kFailed;

@@ -157,6 +157,20 @@ const Fragment kFragments[] = {
      "s = ascii85.decode(ascii85.encode(s))"},
     {"pcall(vesko.ExecuteSQL, 'WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 "
      "FROM n WHERE x < 100000) SELECT printf(\"%050d\", x) FROM n')"},
+    // Finalizers that allocate after a memory error, under a small ceiling.
+    {"vesko.MemoryLimit(8e6)"},
+    {"local u = newproxy(true) getmetatable(u).__gc = function(u) big = string.rep('x', 1e7) "
+     "kept = u end"},
+    {"collectgarbage('stop') local t = {} for i = 1, 2e6 do t[i] = {} end"},
+    {"error(string.rep('\\195\\169', 4e4) .. tostring(N))"},
+    // The debug library against the libraries' own objects.
+    {"debug.setfenv(io.write, {}) io.write('')"},
+    {"debug.setmetatable(newproxy(), getmetatable(lpeg.P(N or 1)))"},
+    {"debug.setmetatable(newproxy(), {['tcp{any}'] = true})"},
+    {"debug.setupvalue(coroutine.wrap(print), 1, N) debug.getfenv(io.stdout)"},
+    {"package.loadlib('liblua5.1-c++.so.0', 'luaopen_base')()"},
+    {"require('cjson').encode({string.rep('x', (N or 1) % 1e6), [N or 1] = N})"},
+    {"string.nextutf8(string.rep('\\0a', 3), N or 1)"},
 };
 constexpr std::size_t kFragmentCount = std::size(kFragments);
 constexpr std::size_t kMaxFragments = 24;

@@ -1,5 +1,6 @@
 #include "library/argument_bounds.h"
 
+#include <dlfcn.h>
 #include <sys/select.h>
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 
 #include <lua.hpp>
 
+#include "engine/allocator.h"
+#include "engine/broken_pipe.h"
 #include "engine/c_stack.h"
 
 extern "C" {
@@ -523,6 +526,87 @@ int checkTwoPatterns(lua_State* L) {
   return kRunLibrary;
 }
 
+// --- lua-cjson ------------------------------------------------------------
+
+// lua-cjson sizes its buffers in an int (6 bytes reserved per byte of a
+// string it encodes), and its buffers come from malloc, outside the
+// interpreter's ceiling; when malloc fails it ends the process.  So no text
+// it encodes or decodes may be larger than this, nor than the ceiling.
+constexpr double kLargestJson = 256.0 * 1024 * 1024;
+double largestJson() {
+  const auto ceiling = static_cast<double>(engine::memoryCeiling());
+  return ceiling != 0 && ceiling < kLargestJson ? ceiling : kLargestJson;
+}
+
+// Deeper than lua-cjson encodes by default: it refuses such a value itself.
+constexpr int kDeepestJson = 1000;
+
+// More than the bytes lua-cjson writes for the value at `index` (an
+// absolute index), whatever its settings; the count stops soon after it
+// passes `limit`.  Holes in an array are written as null.  Reads tables raw,
+// as lua-cjson does, so no Lua code runs.
+double jsonSizeBound(lua_State* L, int index, int depth, double limit) {
+  switch (lua_type(L, index)) {
+    case LUA_TSTRING:
+      return 6.0 * static_cast<double>(lua_objlen(L, index)) + 2;
+    case LUA_TTABLE:
+      break;
+    default:
+      return 32;  // a number, a boolean, null
+  }
+  if (depth > kDeepestJson || !lua_checkstack(L, 3)) return 2;
+  double size = 2;
+  double highestIndex = 0;
+  bool array = true;  // only positive integer keys: written as an array
+  lua_pushnil(L);
+  while (size <= limit && lua_next(L, index) != 0) {
+    const int top = lua_gettop(L);
+    const double key = lua_type(L, top - 1) == LUA_TNUMBER ? lua_tonumber(L, top - 1) : 0;
+    if (key >= 1 && key == std::floor(key)) {
+      highestIndex = std::max(highestIndex, key);
+    } else {
+      array = false;
+    }
+    size +=
+        jsonSizeBound(L, top - 1, depth + 1, limit) + jsonSizeBound(L, top, depth + 1, limit) + 4;
+    lua_pop(L, 1);
+  }
+  if (size > limit) lua_pop(L, 1);  // the key lua_next left
+  return array ? size + 5 * std::min(highestIndex, limit) : size;
+}
+
+int checkJsonEncode(lua_State* L) {
+  const double limit = largestJson();
+  if (lua_gettop(L) >= 1 && jsonSizeBound(L, 1, 0, limit) > limit) {
+    luaL_argerror(L, 1, "too large to encode");
+  }
+  return kRunLibrary;
+}
+
+int checkJsonDecode(lua_State* L) {
+  if (lua_type(L, 1) == LUA_TSTRING && static_cast<double>(lua_objlen(L, 1)) > largestJson()) {
+    luaL_argerror(L, 1, "too large to decode");
+  }
+  return kRunLibrary;
+}
+
+void wrapTable(lua_State* L, const char* tableName);
+
+// cjson.new(): a module table of its own, wrapped like the first.  The
+// functions of cjson.safe are others, wrapped under a name of their own.
+template <const char* kTable>
+int runWrappingNew(lua_State* L, lua_CFunction original) {
+  const int results = original(L);
+  if (results >= 1 && lua_istable(L, -results)) {
+    lua_pushvalue(L, -results);
+    wrapTable(L, kTable);
+    lua_pop(L, 1);
+  }
+  return results;
+}
+constexpr char kJson[] = "cjson";
+constexpr char kSafeJson[] = "cjson.safe";
+
 // --- LuaSocket ------------------------------------------------------------
 
 // socket.skip(d, ...): the library returns top - d - 1 values, reaching
@@ -656,13 +740,17 @@ struct Opener {
 };
 const Opener kOpeners[] = {
     {luaopen_bit, "bit"}, {luaopen_lpeg, "lpeg"}, {luaopen_socket_core, "socket"}};
+// lua-cjson is a system module, loaded only when a script requires it: its
+// openers are known by their names.
+Opener cjsonOpener{nullptr, "cjson"};
+Opener cjsonSafeOpener{nullptr, "cjson.safe"};
 
-void wrapTable(lua_State* L, const char* tableName);
 void wrapPatternOperators(lua_State* L);
 
 // The opener of upvalue 1 called with the arguments; its results, the table
 // first, wrapped.  [-0, +n]
 int openBounded(lua_State* L) {
+  engine::PipeDispositionKeeper hostDisposition;  // LuaSocket's core changes it
   const auto* opener = static_cast<const Opener*>(lua_touserdata(L, lua_upvalueindex(1)));
   lua_pushcfunction(L, opener->open);
   lua_insert(L, 1);
@@ -676,14 +764,61 @@ int openBounded(lua_State* L) {
   return lua_gettop(L);
 }
 
+// The interpreter's own openers, and luaL_openlibs that calls them all:
+// opened again, they would register the libraries' own functions over the
+// wrapped ones.  Known by the symbol's name, so that a copy of the
+// interpreter's library at another path is known too.
+bool isInterpreterOpener(const char* symbol) {
+  static constexpr const char* kNames[] = {"luaopen_base", "luaopen_package", "luaopen_table",
+                                           "luaopen_io",   "luaopen_os",      "luaopen_string",
+                                           "luaopen_math", "luaopen_debug",   "luaL_openlibs"};
+  for (const char* name : kNames) {
+    if (std::strcmp(symbol, name) == 0) return true;
+  }
+  return false;
+}
+
+// The name of the symbol `function` is, or "".
+const char* symbolName(lua_CFunction function) {
+  Dl_info where{};
+  if (dladdr(reinterpret_cast<void*>(function), &where) == 0 || where.dli_sname == nullptr ||
+      where.dli_saddr != reinterpret_cast<void*>(function)) {
+    return "";
+  }
+  return where.dli_sname;
+}
+
+// The opener `found` is, when it opens a library that gets wrapped.
+const Opener* knownOpener(lua_CFunction found, const char* symbol) {
+  for (const Opener& opener : kOpeners) {
+    if (found == opener.open) return &opener;
+  }
+  for (Opener* opener : {&cjsonOpener, &cjsonSafeOpener}) {
+    if (std::strcmp(symbol, opener == &cjsonOpener ? "luaopen_cjson" : "luaopen_cjson_safe") == 0) {
+      opener->open = found;
+      return opener;
+    }
+  }
+  return nullptr;
+}
+
+// [-0, +0] What an interpreter opener found again is handed out as.
+int refuseOpeningAgain(lua_State* L) {
+  return luaL_error(L, "the interpreter's own libraries are open already");
+}
+
 int runFindingOpener(lua_State* L, lua_CFunction original) {
   const int results = original(L);
   if (results < 1) return results;
   const int first = lua_gettop(L) - results + 1;
   const lua_CFunction found = lua_tocfunction(L, first);
-  for (const Opener& opener : kOpeners) {
-    if (found != opener.open) continue;
-    lua_pushlightuserdata(L, const_cast<Opener*>(&opener));
+  if (found == nullptr) return results;
+  const char* symbol = symbolName(found);
+  if (isInterpreterOpener(symbol)) {
+    lua_pushcfunction(L, refuseOpeningAgain);
+    lua_replace(L, first);
+  } else if (const Opener* opener = knownOpener(found, symbol)) {
+    lua_pushlightuserdata(L, const_cast<Opener*>(opener));
     lua_pushcclosure(L, openBounded, 1);
     lua_replace(L, first);
   }
@@ -771,6 +906,12 @@ constexpr Bounded kBounded[] = {
     {"socket", "select", runSelect},
     {"socket", "skip", checkThenRun<checkSkip>},
     {"socket", "sleep", checkThenRun<checkSleep>},
+    {kJson, "encode", checkThenRun<checkJsonEncode>},
+    {kJson, "decode", checkThenRun<checkJsonDecode>},
+    {kJson, "new", runWrappingNew<kJson>},
+    {kSafeJson, "encode", checkThenRun<checkJsonEncode>},
+    {kSafeJson, "decode", checkThenRun<checkJsonDecode>},
+    {kSafeJson, "new", runWrappingNew<kSafeJson>},
 };
 constexpr std::size_t kBoundedCount = std::size(kBounded);
 

@@ -1,5 +1,6 @@
 #include "library/vesko_library.h"
 
+#include "engine/allocator.h"
 #include "engine/figures.h"
 #include "engine/time_limit.h"
 #include "library/host_callbacks.h"
@@ -16,6 +17,7 @@ const luaL_Reg kFunctions[] = {
     {"ScriptTime", engine::scriptTime},
     {"Stats", engine::stats},
     {"ClearCache", engine::clearCaches},
+    {"MemoryLimit", engine::memoryLimit},
     {"damlevlim", damlevlim},
     {"fnv32a", fnv32a},
     {"md5", md5},

@@ -59,6 +59,37 @@ TEST_F(LuaModulesTest, ErrorsRaisedInsideTheModuleUnwindSafely) {
             "2000 [2000]");
 }
 
+TEST_F(LuaModulesTest, CjsonNeverSizesABufferBeyondTheCeiling) {
+  // lua-cjson counts its buffers in an int and ends the process when
+  // malloc fails: what it would write must fit the ceiling (and 256 MiB).
+  ASSERT_EQ(run("vesko.MemoryLimit(3e7) return 1"), "1");
+  const char* tooLarge[] = {
+      "cjson.encode(string.rep('\\1', 6e6))",
+      "local s = string.rep('x', 3e6) cjson.encode({s, s, s, {s, s}})",
+      "local s = string.rep('x', 3e6) cjson.encode({[s] = s, k = s})",
+      "local c = cjson.new() c.encode_sparse_array(false, 0) c.encode({[1e8] = 1})",
+      "local c = require('cjson.safe') c.encode_sparse_array(false, 0) c.encode({[1e8] = 1})",
+      "local t = {} for i = 1, 2e5 do t[i] = 'abcdefghijklmnopqrstuvwxyz' end cjson.encode(t)",
+  };
+  for (const char* script : tooLarge) {
+    EXPECT_EQ(run(std::string("cjson = require('cjson') ") + script), "?") << script;
+    const std::string message = lastError("message");
+    EXPECT_NE(message.find("(too large to encode)"), std::string::npos) << script << message;
+  }
+  // Below it, and whatever the nesting, it works as before.
+  EXPECT_EQ(run("return #cjson.encode({string.rep('x', 1e6), {a = {1, 2, 3}}})"), "1000018");
+  EXPECT_EQ(run("local t = {} for i = 1, 2e4 do t[i] = 'abc' end return #cjson.encode(t)"),
+            "120001");
+  EXPECT_EQ(run("return cjson.encode({[3] = true})"), "[null,null,true]");
+  // An object's numeric keys leave no holes to fill.
+  EXPECT_EQ(run("return #cjson.encode({[1e9] = 1, k = 2})"), "22");
+  EXPECT_EQ(run("local t = {} for i = 1, 1200 do t = {t} end "
+                "return select(2, pcall(cjson.encode, t)):match('nesting') ~= nil"),
+            "1");
+  EXPECT_EQ(run("return require('cjson.safe').decode('[1,2]')[2]"), "2");
+  EXPECT_EQ(run("return cjson.new().decode(cjson.new().encode({k = 'v'})).k"), "v");
+}
+
 TEST_F(LuaModulesTest, ModulesLoadAgainAfterTheInterpreterIsRebuilt) {
   ASSERT_EQ(run("return require('cjson').encode({})"), "{}");
   vesko_host::shutdownPlugin(plugin_);

@@ -84,5 +84,94 @@ TEST_F(CeilingTest, StartUpIsNeverCutShort) {
   }
 }
 
+TEST_F(CeilingTest, FinalizersAnswerToTheCeilingToo) {
+  ASSERT_EQ(enableWithLimit("50000000"), 53);
+  // After the memory error, the collection runs the finalizers: each of
+  // them tries to keep more than the ceiling allows, or fails, or keeps
+  // its object.
+  const char* finalizers[] = {
+      "big = string.rep('x', 1e8)",
+      "big = {} for i = 1, 1e8 do big[i] = i end",
+      "error('failing finalizer')",
+      "kept = u",
+      "for i = 1, 10 do _G['part' .. i] = string.rep('y', 1e7) end",
+  };
+  for (const char* finalizer : finalizers) {
+    const std::string script =
+        std::string("collectgarbage('stop') ") +
+        "for i = 1, 3 do local u = newproxy(true) getmetatable(u).__gc = function(u) " + finalizer +
+        " end end local t = {} for i = 1, 1e8 do t[i] = i end";
+    EXPECT_EQ(run(script), "?") << finalizer;
+    EXPECT_EQ(lastErrorNumber(), "3022") << finalizer;
+    // Usable at once, and below the ceiling.
+    EXPECT_EQ(run("return collectgarbage('count') * 1024 < 50000000"), "1") << finalizer;
+    EXPECT_EQ(run("big = nil kept = nil for i = 1, 10 do _G['part' .. i] = nil end "
+                  "collectgarbage() return #string.rep('x', 1000)"),
+              "1000")
+        << finalizer;
+  }
+}
+
+TEST_F(CeilingTest, ADefaultCeilingThatACalculationCanChange) {
+  unsetenv("VESKO_LUA_MEMORY_LIMIT");
+  ASSERT_EQ(vesko_host::enablePlugin(plugin_), 53);
+  const double byDefault = std::stod(call("Vesko_CallFunction", "vesko.MemoryLimit"));
+  EXPECT_GT(byDefault, 64e6);
+  EXPECT_LE(byDefault, 1073741824.0);
+  // A script cannot take more than the default ceiling.
+  EXPECT_EQ(run("local s = string.rep('x', 2^30) return #s"), "?");
+  EXPECT_EQ(lastErrorNumber(), "3022");
+
+  Value result;
+  auto limit = [&](double bytes) {
+    if (vesko_host::callExternal("Vesko_CallFunction",
+                                 {textValue("vesko.MemoryLimit"), vesko_host::numberValue(bytes)},
+                                 &result) != 0) {
+      return std::string("?");
+    }
+    return vesko_host::textForm(result);
+  };
+  EXPECT_EQ(limit(20000000), "20000000");
+  EXPECT_EQ(run("return #string.rep('x', 3e7)"), "?");
+  EXPECT_EQ(lastErrorNumber(), "3022");
+  EXPECT_EQ(run("return #string.rep('x', 4e6)"), "4000000");
+  // Below what is in use it is refused, and the ceiling stays.
+  EXPECT_EQ(limit(1000), "?");
+  EXPECT_EQ(lastErrorNumber(), "3020");
+  EXPECT_EQ(call("Vesko_LastError", "message").find("is too low") != std::string::npos, true);
+  EXPECT_EQ(limit(-1), "?");
+  EXPECT_EQ(run("return vesko.MemoryLimit()"), "20000000");
+  // 0: none at all.
+  EXPECT_EQ(limit(0), "0");
+  EXPECT_EQ(run("return #string.rep('x', 3e7)"), "30000000");
+
+  // Each enabling starts again from the variable, 0 meaning none.
+  vesko_host::shutdownPlugin(plugin_);
+  ASSERT_EQ(enableWithLimit("0"), 53);
+  EXPECT_EQ(run("return vesko.MemoryLimit()"), "0");
+  vesko_host::shutdownPlugin(plugin_);
+  ASSERT_EQ(enableWithLimit("30000000"), 53);
+  EXPECT_EQ(run("return vesko.MemoryLimit()"), "30000000");
+}
+
+TEST_F(CeilingTest, TheErrorRecordKeepsAShortenedMessage) {
+  ASSERT_EQ(enableWithLimit("0"), 53);
+  // Two-byte characters end exactly at the cut.
+  EXPECT_EQ(run("error(string.rep('\\195\\169', 1e7), 0)"), "?");
+  EXPECT_EQ(lastErrorNumber(), "3020");
+  const std::string message = call("Vesko_LastError", "message");
+  EXPECT_EQ(message.size(), 65536u);
+  EXPECT_EQ(message.substr(message.size() - 2), "\xC3\xA9");
+  EXPECT_EQ(call("Vesko_LastError", "full").size(), 65536u + 6);
+  // Three-byte characters, and a message that only a cut of the error
+  // record could shorten: a number of bytes no multiple of three.
+  EXPECT_EQ(run("error(string.rep('\\226\\130\\172', 1e6), 0)"), "?");
+  EXPECT_EQ(call("Vesko_LastError", "message").size(), 65535u);
+  EXPECT_EQ(run("error(string.rep('x', 70000), 0)"), "?");
+  EXPECT_EQ(call("Vesko_LastError", "message").size(), 65536u);
+  EXPECT_EQ(run("error(string.rep('x', 65536), 0)"), "?");
+  EXPECT_EQ(call("Vesko_LastError", "message"), std::string(65536, 'x'));
+}
+
 }  // namespace
 }  // namespace vesko_test
