@@ -21,6 +21,7 @@
 #include "library/base64.h"
 #include "library/debug_guards.h"
 #include "library/pack.h"
+#include "library/socket_objects.h"
 #include "library/timestamp.h"
 #include "library/utf8_strings.h"
 #include "library/utf8_validity.h"
@@ -196,6 +197,7 @@ int buildEnvironment(lua_State* L) {
 
   openLibraries(L, kSecondSet);
   boundSocketArguments(L);
+  guardSocketObjects(L, true);
 
   runModule(L, "socket", socketModule);
   runModule(L, "ltn12", ltn12Module);

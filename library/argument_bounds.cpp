@@ -17,6 +17,7 @@
 #include "engine/allocator.h"
 #include "engine/broken_pipe.h"
 #include "engine/c_stack.h"
+#include "library/socket_objects.h"
 
 extern "C" {
 int luaopen_bit(lua_State* L);
@@ -759,6 +760,7 @@ int openBounded(lua_State* L) {
     lua_pushvalue(L, 1);
     wrapTable(L, opener->table);
     if (opener->open == luaopen_lpeg) wrapPatternOperators(L);
+    if (opener->open == luaopen_socket_core) guardSocketObjects(L, false);
     lua_pop(L, 1);
   }
   return lua_gettop(L);

@@ -88,6 +88,41 @@ TEST_F(LibrarySafetyTest, DebugCannotChangeWhatLibrariesKeep) {
             "2number");
 }
 
+TEST_F(LibrarySafetyTest, SocketMethodsRunOnSocketsOnly) {
+  // LuaSocket knows its objects by names any table can carry; no debug
+  // library is needed to make one.
+  ASSERT_EQ(run("tcp = socket.tcp() udp = socket.udp() "
+                "fake = newproxy(true) local mt = getmetatable(fake) "
+                "mt['tcp{any}'] = true mt['udp{any}'] = true mt['select{able}'] = true "
+                "mt['tcp{client}'] = true "
+                "function refused(f, ...) local ok, e = pcall(f, ...) "
+                "  return not ok and e:match('%(socket expected, got [%a ]+%)') end "
+                "return 1"),
+            "1");
+  // A method, then its arguments.
+  const char* refused[] = {
+      "getmetatable(tcp).__index.getfd, fake",
+      "getmetatable(tcp).__index.setfd, fake, 3",
+      "getmetatable(tcp).__index.close, io.stdout",
+      "getmetatable(tcp).__gc, fake",
+      "getmetatable(tcp).__tostring, fake",
+      "getmetatable(udp).__index.sendto, fake, 'x', '127.0.0.1', 9",
+      "getmetatable(udp).__index.getfd, lpeg.P(1)",
+      "getmetatable(tcp).__index.getfd",
+  };
+  for (const char* call : refused) {
+    EXPECT_EQ(run(std::string("return refused(") + call + ") and 'refused'"), "refused") << call;
+  }
+  // A LuaSocket core opened again has its methods wrapped as well.
+  EXPECT_EQ(run("local path = '/usr/lib/x86_64-linux-gnu/lua/5.1/socket/core.so' "
+                "local core = package.loadlib(path, 'luaopen_socket_core')() "
+                "return refused(getmetatable(core.tcp()).__index.getfd, fake) or 'no'"),
+            "(socket expected, got userdata)");
+  EXPECT_EQ(run("return type(tcp:getfd()) .. tostring(tcp):match('^tcp{master}') .. "
+                "tostring(udp:setsockname('127.0.0.1', 0))"),
+            "numbertcp{master}1");
+}
+
 TEST_F(LibrarySafetyTest, TheInterpretersOpenersAreNotOpenedAgain) {
   for (const char* opener : {"luaopen_base", "luaopen_string", "luaopen_table", "luaopen_debug",
                              "luaopen_package", "luaL_openlibs"}) {
