@@ -4,11 +4,14 @@
 // LuaSocket sets SIGPIPE to be ignored, process-wide, when its core opens:
 // start-up and any later opening of the core put the host's disposition
 // back.  A write to a broken pipe or socket then raises SIGPIPE at the
-// writing thread, which by default ends the host.  So while plug-in code
-// runs, the calling thread holds SIGPIPE blocked: the write fails with EPIPE
-// (LuaSocket answers "closed", io answers nil and a message), and a signal
-// the call raised is taken back before the thread unblocks it.  Only the
-// calling thread is affected; other threads of the host keep their own.
+// writing thread, which by default ends the host.  So each library function
+// that can write to one (print, io's writes, flushes and closes, a file's
+// finalizer, LuaSocket's methods) runs with SIGPIPE blocked on the calling
+// thread: the write fails with EPIPE (LuaSocket answers "closed", io nil and
+// a message), and the signal the call raised is taken back before the
+// thread unblocks it.  Only the calling thread is affected, and only for
+// that function: a blocked mask for a whole call would cost every call
+// system calls, and would pass to the children io.popen starts.
 #ifndef VESKO_ENGINE_BROKEN_PIPE_H
 #define VESKO_ENGINE_BROKEN_PIPE_H
 

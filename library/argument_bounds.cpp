@@ -729,6 +729,18 @@ int runSelect(lua_State* L, lua_CFunction original) {
   return results;
 }
 
+// --- writes to pipes and sockets -------------------------------------------
+
+// A write to a pipe or socket whose reader has gone raises SIGPIPE, which
+// ends the host unless it chose otherwise; every function that can write
+// to one runs with SIGPIPE held on its thread, and fails with EPIPE
+// instead.  Only these, and only while they run: a child that io.popen or
+// os.execute starts inherits the thread's mask.
+int runHoldingBrokenPipe(lua_State* L, lua_CFunction original) {
+  engine::BrokenPipeScope held;
+  return original(L);
+}
+
 // --- the libraries loaded again -------------------------------------------
 
 // package.loadlib and the searchers of require find a bundled library's
@@ -842,8 +854,10 @@ int checkThenRun(lua_State* L, lua_CFunction original) {
 // Where a wrapped function lives: a global table ("" for the globals), or
 // kPatternOperators, the metatable LPeg gives every pattern.
 constexpr const char* kPatternOperators = "lpeg pattern";
-// and kSearchers, package.loaders, whose entries are numbered.
+// and kSearchers, package.loaders, whose entries are numbered; and
+// kFileMethods, io's metatable of files (which holds their methods too).
 constexpr const char* kSearchers = "package.loaders";
+constexpr const char* kFileMethods = "FILE*";
 
 struct Bounded {
   const char* table;
@@ -908,6 +922,16 @@ constexpr Bounded kBounded[] = {
     {"socket", "select", runSelect},
     {"socket", "skip", checkThenRun<checkSkip>},
     {"socket", "sleep", checkThenRun<checkSleep>},
+    {"", "print", runHoldingBrokenPipe},
+    {"io", "write", runHoldingBrokenPipe},
+    {"io", "flush", runHoldingBrokenPipe},
+    {"io", "close", runHoldingBrokenPipe},
+    {kFileMethods, "write", runHoldingBrokenPipe},
+    {kFileMethods, "flush", runHoldingBrokenPipe},
+    {kFileMethods, "close", runHoldingBrokenPipe},
+    {kFileMethods, "seek", runHoldingBrokenPipe},
+    {kFileMethods, "setvbuf", runHoldingBrokenPipe},
+    {kFileMethods, "__gc", runHoldingBrokenPipe},
     {kJson, "encode", checkThenRun<checkJsonEncode>},
     {kJson, "decode", checkThenRun<checkJsonDecode>},
     {kJson, "new", runWrappingNew<kJson>},
@@ -1004,9 +1028,12 @@ void wrapPatternOperators(lua_State* L) {
 }  // namespace
 
 void boundCoreLibraryArguments(lua_State* L) {
-  for (const char* name : {"", "table", "string", "debug", "bit", "package"}) {
+  for (const char* name : {"", "table", "string", "debug", "bit", "package", "io"}) {
     wrapGlobalTable(L, name);
   }
+  lua_getfield(L, LUA_REGISTRYINDEX, kFileMethods);
+  wrapTable(L, kFileMethods);
+  lua_pop(L, 1);
   lua_getglobal(L, "package");
   if (lua_istable(L, -1)) {
     lua_getfield(L, -1, "loaders");

@@ -7,6 +7,8 @@
 
 #include <lua.hpp>
 
+#include "engine/broken_pipe.h"
+
 namespace vesko {
 
 namespace {
@@ -33,6 +35,9 @@ bool isSocketObject(lua_State* L, int index) {
 int checkedMethod(lua_State* L) {
   const auto* method = static_cast<const lua_CFunction*>(lua_touserdata(L, lua_upvalueindex(1)));
   if (!isSocketObject(L, 1)) return luaL_typerror(L, 1, "socket");
+  // LuaSocket sends without MSG_NOSIGNAL: a peer that has gone would
+  // raise SIGPIPE.
+  engine::BrokenPipeScope held;
   return (*method)(L);
 }
 
