@@ -33,13 +33,15 @@ std::size_t memoryInUse();
 // vesko.MemoryLimit([bytes]).  [-0, +1]
 int memoryLimit(lua_State* L);
 
-// The ceiling holds only while Lua code runs under a protected call, where
-// running out of memory is an error the call catches.  Plug-in code that
-// works on the interpreter outside one (converting arguments and results)
-// could not catch it, so no ceiling applies to it: a handler's body runs
-// inside an UnprotectedWork scope and each protected call or resume it makes
-// inside a ProtectedRun scope.  Both put back what they found, so nested
-// calls keep the outer call's setting.
+// The ceiling holds only inside protected calls, where running out of
+// memory is an error the call catches: a handler's steps (which convert
+// arguments and results, and may run any script's finalizer), each run they
+// make, and the collection after a memory error.  Outside them (start-up,
+// shutdown, a handler's own code around its steps) an error could not be
+// caught, so no ceiling applies: a handler's body runs inside an
+// UnprotectedWork scope and each protected call or resume inside a
+// ProtectedRun scope.  Both put back what they found, so nested calls keep
+// the outer call's setting.
 class UnprotectedWork {
  public:
   UnprotectedWork();
