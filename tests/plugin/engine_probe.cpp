@@ -9,6 +9,7 @@
 #include <map>
 #include <vector>
 
+#include "engine/anchors.h"
 #include "lua.hpp"
 
 namespace vesko_test {
@@ -18,7 +19,7 @@ namespace {
 // The resting heights: the anchor thread alone on the main stack, and the
 // anchor thread's fixed slots with no hold (engine/anchors.h).
 constexpr int kRestingMainStack = 1;
-constexpr int kRestingAnchors = 6;
+constexpr int kRestingAnchors = vesko::engine::kFirstHoldSlot - 1;
 
 // Every symbol of the library file's symbol table, by name, as addresses in
 // the loaded library.  Read once per library file.
