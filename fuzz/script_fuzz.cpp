@@ -168,6 +168,7 @@ const Fragment kFragments[] = {
     {"debug.setmetatable(newproxy(), getmetatable(lpeg.P(N or 1)))"},
     {"debug.setmetatable(newproxy(), {['tcp{any}'] = true})"},
     {"debug.setupvalue(coroutine.wrap(print), 1, N) debug.getfenv(io.stdout)"},
+    {"table.sort({3, 2, 1}, function(a, b) debug.setlocal(2, N or 1, N) return a < b end)"},
     {"package.loadlib('liblua5.1-c++.so.0', 'luaopen_base')()"},
     {"require('cjson').encode({string.rep('x', (N or 1) % 1e6), [N or 1] = N})"},
     {"string.nextutf8(string.rep('\\0a', 3), N or 1)"},

@@ -67,9 +67,17 @@ bool hasLibraryEnvironment(lua_State* L, int index) {
          (lua_type(L, index) == LUA_TUSERDATA && !isScriptUserdata(L, index));
 }
 
-enum Guarded { kGetfenv, kSetfenv, kSetmetatable, kGetupvalue, kSetupvalue, kGuardedCount };
-const char* const kNames[kGuardedCount] = {"getfenv", "setfenv", "setmetatable", "getupvalue",
-                                           "setupvalue"};
+enum Guarded {
+  kGetfenv,
+  kSetfenv,
+  kSetmetatable,
+  kGetupvalue,
+  kSetupvalue,
+  kSetlocal,
+  kGuardedCount
+};
+const char* const kNames[kGuardedCount] = {"getfenv",    "setfenv",    "setmetatable",
+                                           "getupvalue", "setupvalue", "setlocal"};
 
 // The debug library's functions behind the wrappers, out of scripts' reach.
 lua_CFunction originals[kGuardedCount];
@@ -120,8 +128,26 @@ int setupvalueGuarded(lua_State* L) {
   return originals[kSetupvalue](L);
 }
 
-const lua_CFunction kWrappers[kGuardedCount] = {getfenvGuarded, setfenvGuarded, setmetatableGuarded,
-                                                getupvalueGuarded, setupvalueGuarded};
+// debug.setlocal([thread,] level, n, value): a C function's temporaries
+// are what it works on (table.sort's table, a wrapper's arguments); it
+// reads them back without checking their types again.
+int setlocalGuarded(lua_State* L) {
+  const int offset = lua_type(L, 1) == LUA_TTHREAD ? 1 : 0;
+  lua_State* thread = offset == 1 ? lua_tothread(L, 1) : L;
+  if (lua_isnumber(L, 1 + offset)) {
+    const double level = lua_tonumber(L, 1 + offset);
+    lua_Debug frame;
+    if (level >= 0 && level < 0x1p31 && lua_getstack(thread, static_cast<int>(level), &frame) &&
+        lua_getinfo(thread, "S", &frame) && std::strcmp(frame.what, "C") == 0) {
+      return luaL_argerror(L, 1 + offset, "cannot change the locals of a C function");
+    }
+  }
+  return originals[kSetlocal](L);
+}
+
+const lua_CFunction kWrappers[kGuardedCount] = {getfenvGuarded,      setfenvGuarded,
+                                                setmetatableGuarded, getupvalueGuarded,
+                                                setupvalueGuarded,   setlocalGuarded};
 
 // Notes every table the registry holds under a name: the libraries'
 // metatables among them.  Stack unchanged.

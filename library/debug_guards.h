@@ -1,8 +1,9 @@
 // The debug library reaches into what the other libraries keep for
 // themselves: the environments of C functions and of their userdata (where
 // io keeps its files and its close functions, and LPeg a pattern's
-// values), the upvalues of C functions (the thread behind coroutine.wrap)
-// and the metatables by which a library knows its own userdata.  Changing
+// values), the upvalues of C functions (the thread behind coroutine.wrap),
+// the temporaries of a running C function (table.sort's table) and the
+// metatables by which a library knows its own userdata.  Changing
 // any of them makes a library read memory as something it is not.
 //
 // debug stays usable on what scripts make (Lua functions, threads, tables,
@@ -16,7 +17,7 @@ struct lua_State;
 namespace vesko {
 
 // Wraps debug.getfenv, debug.setfenv, debug.setmetatable,
-// debug.getupvalue and debug.setupvalue, and notes the metatables every library has registered
+// debug.getupvalue, debug.setupvalue and debug.setlocal, and notes the metatables every library has registered
 // by then.  Run at the end of start-up, once every library is open.  Stack
 // unchanged.
 void guardDebugLibrary(lua_State* L);

@@ -58,6 +58,13 @@ TEST_F(LibrarySafetyTest, DebugCannotChangeWhatLibrariesKeep) {
       {"debug.setupvalue(coroutine.wrap(proxy), 1, 'x')",
        "cannot change the upvalues of a C function"},
       {"debug.setupvalue(ipairs({}), 1, 'x')", "cannot change the upvalues of a C function"},
+      {"local t = {3, 2, 1} table.sort(t, function(a, b) debug.setlocal(2, 1, 5) return a < b end)",
+       "cannot change the locals of a C function"},
+      {"string.gsub('ab', '%w', function() debug.setlocal(2, 1, {}) end)",
+       "cannot change the locals of a C function"},
+      {"local co = coroutine.create(function() coroutine.yield() end) coroutine.resume(co) "
+       "debug.setlocal(co, 0, 1, 5)",
+       "cannot change the locals of a C function"},
   };
   for (const Case& c : refused) {
     EXPECT_EQ(run(c.script), "?") << c.script;
@@ -72,6 +79,7 @@ TEST_F(LibrarySafetyTest, DebugCannotChangeWhatLibrariesKeep) {
                 "debug.setmetatable(p, {__index = {}}) "
                 "debug.setmetatable(io.stdout, getmetatable(io.stdout)) "
                 "local n = 1 local function g() return n end debug.setupvalue(g, 1, 5) "
+                "local m = 1 debug.setlocal(1, 1, {}) "
                 "return f() + g()"),
             "12");
   EXPECT_EQ(run("return tostring(debug.getfenv(io.write)) .. tostring(debug.getfenv(io.stdout)) "
