@@ -40,7 +40,13 @@ constexpr void (*kResets[])() noexcept = {
 void shutdown() {
   if (mainState == nullptr) return;
   clearChunkCache();  // before the interpreter that holds the chunks goes
-  lua_close(mainState);
+  {
+    // The finalizers closing runs are scripts' code: one that allocates
+    // without end fails at the ceiling (closing passes over its error)
+    // instead of taking the host's memory.
+    ProtectedRun ceiling;
+    lua_close(mainState);
+  }
   for (auto reset : kResets) reset();
 }
 
