@@ -17,9 +17,8 @@ struct lua_State;
 namespace vesko {
 
 // Wraps debug.getfenv, debug.setfenv, debug.setmetatable,
-// debug.getupvalue, debug.setupvalue and debug.setlocal, and notes the metatables every library has registered
-// by then.  Run at the end of start-up, once every library is open.  Stack
-// unchanged.
+// debug.getupvalue, debug.setupvalue and debug.setlocal, and notes the metatables every library has
+// registered by then.  Run at the end of start-up, once every library is open.  Stack unchanged.
 void guardDebugLibrary(lua_State* L);
 
 }  // namespace vesko
