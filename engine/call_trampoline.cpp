@@ -1,3 +1,10 @@
+// Reads and cuts the binary chunk format of Lua 5.1 (what ldump.c writes
+// and lundump.c reads): a 12-byte header whose bytes 7 to 9 give the sizes
+// of int, size_t and an instruction, then the function: source name,
+// line numbers, counts, code, constants, nested functions, and the debug
+// lists.  Only the shape lua_dump gives the trampoline is read, and only in
+// version 0x51 (header byte 4): another version lays the function out
+// differently, and the trampoline then keeps its plain, unstripped form.
 #include "engine/call_trampoline.h"
 
 #include <cstdint>
@@ -22,8 +29,9 @@ int appendChunk(lua_State*, const void* bytes, std::size_t size, void* chunk) {
 // variables, upvalue names).  Empty when the dump has any other shape.
 std::string withoutDebugInformation(const std::string& dump) {
   constexpr std::size_t kHeader = 12;
-  if (dump.size() < kHeader || dump[7] != sizeof(int) || dump[8] != sizeof(std::size_t) ||
-      dump[9] != sizeof(std::uint32_t)) {
+  constexpr char kVersion = 0x51;
+  if (dump.size() < kHeader || dump[4] != kVersion || dump[7] != sizeof(int) ||
+      dump[8] != sizeof(std::size_t) || dump[9] != sizeof(std::uint32_t)) {
     return {};
   }
   std::size_t at = kHeader;

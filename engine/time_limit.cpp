@@ -69,8 +69,9 @@ bool deadlinePassed() {
 void timeLimitHook(lua_State* L, lua_Debug*);
 
 // The xpcall frames now open, oldest first: the thread and the call-info
-// index of each (lua_Debug's i_ci, which lua_setlocal needs and which,
-// unlike a level, stays put while frames come and go above it).  They
+// index of each (lua_Debug's private i_ci, see traceback.cpp: lua_setlocal
+// needs it, and unlike a level it stays put while frames come and go
+// above it).  They
 // open and close in nested order, whatever thread they are on.
 struct XpcallFrame {
   lua_State* thread;
@@ -247,7 +248,8 @@ class OpenXpcall {
 
 }  // namespace
 
-// The base library's xpcall, step for step, with its frame noted.
+// A port of xpcall (Lua 5.1's lbaselib.c, luaB_xpcall), step for step, with
+// its frame noted so that an overrun can replace its handler.
 // [-0, +n]
 int watchedXpcall(lua_State* L) {
   luaL_checkany(L, 2);

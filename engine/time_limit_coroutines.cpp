@@ -1,6 +1,8 @@
-// coroutine.resume and coroutine.wrap as the base library has them, except
-// that the coroutine takes over the time-limit hook of the thread that
-// resumes it and is known as running while it runs (time_limit.h).
+// coroutine.resume and coroutine.wrap around the base library's (Lua 5.1's
+// lbaselib.c); the function wrap answers follows luaB_auxwrap, raising what
+// the coroutine raised as it does.  The difference: the coroutine takes
+// over the time-limit hook of the thread that resumes it and is known as
+// running while it runs (time_limit.h).
 #include "engine/time_limit.h"
 #include "library/loop_deadline.h"
 

@@ -1,3 +1,20 @@
+// A port of debug.traceback (Lua 5.1's ldblib.c, db_errorfb): the same
+// levels, the same line per level, shortened the same way, so a traceback
+// reads as the stand-alone interpreter's would.  It differs in what it
+// leaves out (the plug-in's own frames, hiddenFrames) and in finding the
+// last level (lastLevel, after luaL_traceback's lastlevel of Lua 5.2).
+//
+// It reads lua_Debug::i_ci, a field lua.h lists in the struct's private
+// part: the interpreter's own index of a frame's CallInfo, counted from
+// the bottom of the thread's call stack.  lua_getstack sets it and
+// lua_getinfo, lua_getlocal and lua_setlocal read nothing else to find the
+// frame.  With Debian's liblua5.1 (5.1.5, the last 5.1 release, so the
+// layout no longer changes) it is an int that stays valid while the frame
+// is live, whatever is pushed above it, which is what hiddenFrames and
+// time_limit.cpp's xpcall frames rely on.  Another interpreter breaks
+// this: from Lua 5.2 on the field is a CallInfo pointer (this no longer
+// compiles), and an interpreter that keeps the int but means something
+// else by it would hide the wrong frames and set locals in the wrong one.
 #include "engine/traceback.h"
 
 #include <climits>
@@ -18,7 +35,7 @@ constexpr int kLevelsLast = 10;
 std::string pending;
 
 // The plug-in's own frames on the main state, by their call-info index
-// (lua_Debug's i_ci: the frame's distance from the bottom of the call
+// (lua_Debug's private i_ci, see above: the frame's distance from the bottom of the call
 // stack, which, unlike a level, does not change as frames are pushed
 // above it).  Innermost last.
 constexpr int kMaxHiddenFrames = 64;
@@ -32,7 +49,7 @@ bool isHidden(const lua_Debug& ar) {
   return false;
 }
 
-// The line debug.traceback writes for one level.
+// The line debug.traceback writes for one level (db_errorfb's loop body).
 void appendLevel(std::string* text, const lua_Debug& ar) {
   *text += "\n\t";
   *text += ar.short_src;
@@ -55,7 +72,7 @@ void appendLevel(std::string* text, const lua_Debug& ar) {
 
 // The highest level on L's stack, -1 for none.  lua_getstack(L, n) walks
 // n frames (a run of tail calls counts as many levels but one frame), so
-// the end is probed as the debug library of later Lua versions does:
+// the end is probed as luaL_traceback of Lua 5.2 (lauxlib.c, lastlevel) does:
 // doubling, then halving, O(log depth) probes.  [-0, +0]
 int lastLevel(lua_State* L) {
   lua_Debug ar;

@@ -1,3 +1,8 @@
+// A port of luaL_loadfile (Lua 5.1's lauxlib.c): the same reader, the same
+// "#" line and signature handling, the same "@path" chunk name and "cannot
+// read" message, so a file runs here as it runs under lua(1).  It differs
+// where the plug-in needs it: the file is opened without blocking and only
+// if it is a regular file, and its version is noted for the chunk cache.
 #include "functions/script_file.h"
 
 #include <fcntl.h>
