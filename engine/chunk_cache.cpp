@@ -335,6 +335,7 @@ struct TextSource {
 int loadText(lua_State* L, void* context, FileVersion*) {
   const std::string_view text = static_cast<TextSource*>(context)->text;
   ProtectedRun run;  // a memory error here is the load's 3012
+  // The name is read up to the NUL that follows the view (chunk_cache.h).
   return luaL_loadbuffer(L, text.data(), text.size(), text.data());
 }
 

@@ -66,7 +66,10 @@ class ChunkLease {
 
 // [-0, +1] Pushes the chunk of `text` (which holds no NUL), compiled now or
 // earlier, as luaL_loadbuffer would with the text as the chunk's name; on a
-// load failure pushes the error value instead.  Answers the load status.
+// load failure pushes the error value instead.  A NUL must follow the view
+// (text.data()[text.size()] == '\0', as with a std::string or an
+// ArgumentText): the name is the text itself, read up to its NUL, so the
+// chunk name costs no copy of the script.  Answers the load status.
 // Loading runs under the memory ceiling; a failure to make room for the
 // cache entry only leaves the chunk uncached.
 int loadScript(lua_State* L, std::string_view text, ChunkLease* lease);

@@ -29,21 +29,58 @@ struct FreeBlock {
   FreeBlock* next;
 };
 
+// A large block that had to shrink to a small size when no small block
+// could be had keeps its place as a stray: a small block from malloc.  Its
+// node lies past the small sizes, in room every large block has
+// (kLargeBlockLeast), so noting it never allocates.
+struct StrayNode {
+  StrayNode* next;
+};
+constexpr std::size_t kLargeBlockLeast = kLargestSmall + sizeof(StrayNode);
+
+StrayNode* strayNode(void* block) {
+  return reinterpret_cast<StrayNode*>(static_cast<char*>(block) + kLargestSmall);
+}
+
 // Invariant: every block on a free list lies in a slab, is as large as its
-// class and (under AddressSanitizer) is poisoned but for nothing.
+// class and (under AddressSanitizer) is poisoned but for nothing.  Strays
+// never go on a free list: freeing one gives it back to malloc.
 struct Pool {
   FreeBlock* free[kClasses + 1] = {};  // by class; 0 unused
   char* carve = nullptr;               // the unused rest of the newest slab
   std::size_t carveLeft = 0;
   std::vector<void*> slabs;
+  StrayNode* strays = nullptr;  // live strays, by their nodes
+  bool refuseSlabs = false;
 };
 Pool pool;
+
+// Takes `block` off the list of strays; false when it is not one.
+bool forgetStray(void* block) {
+  for (StrayNode** link = &pool.strays; *link != nullptr; link = &(*link)->next) {
+    if (*link == strayNode(block)) {
+      *link = (*link)->next;
+      return true;
+    }
+  }
+  return false;
+}
+
+// A large block's size as malloc is asked for it.
+std::size_t largeBytes(std::size_t size) {
+  return std::max(size, kLargeBlockLeast);
+}
 
 std::size_t classOf(std::size_t size) {
   return (size + kGrain - 1) / kGrain;
 }
 
 void giveSmall(void* block, std::size_t cls) {
+  // Strays are rare: a list looked at only while there are any.
+  if (pool.strays != nullptr && forgetStray(block)) {
+    std::free(block);
+    return;
+  }
   auto* freed = static_cast<FreeBlock*>(block);
   freed->next = pool.free[cls];
   pool.free[cls] = freed;
@@ -73,7 +110,7 @@ void* takeSmall(std::size_t cls) {
         return nullptr;
       }
     }
-    void* slab = std::malloc(kSlabBytes);
+    void* slab = pool.refuseSlabs ? nullptr : std::malloc(kSlabBytes);
     if (slab == nullptr) return nullptr;
     pool.slabs.push_back(slab);
     VESKO_POISON(slab, kSlabBytes);
@@ -92,8 +129,8 @@ void* takeSmall(std::size_t cls) {
 void* resizeBlock(void* block, std::size_t oldSize, std::size_t newSize) {
   const bool wasSmall = block != nullptr && oldSize <= kLargestSmall;
   if (newSize > kLargestSmall) {
-    if (block == nullptr || !wasSmall) return std::realloc(block, newSize);
-    void* grown = std::malloc(newSize);
+    if (block == nullptr || !wasSmall) return std::realloc(block, largeBytes(newSize));
+    void* grown = std::malloc(largeBytes(newSize));
     if (grown == nullptr) return nullptr;
     std::memcpy(grown, block, oldSize);
     giveSmall(block, classOf(oldSize));
@@ -105,7 +142,13 @@ void* resizeBlock(void* block, std::size_t oldSize, std::size_t newSize) {
   if (moved == nullptr) {
     // A block that shrinks must not fail: it keeps its place, and from
     // now on counts as a block of its new class (it is larger than that).
-    return block != nullptr && newSize < oldSize ? block : nullptr;
+    // A large one becomes a stray.
+    if (block == nullptr || newSize >= oldSize) return nullptr;
+    if (!wasSmall) {
+      strayNode(block)->next = pool.strays;
+      pool.strays = strayNode(block);
+    }
+    return block;
   }
   if (block != nullptr) {
     std::memcpy(moved, block, std::min(oldSize, newSize));
@@ -125,6 +168,10 @@ void freeBlock(void* block, std::size_t size) {
   } else {
     std::free(block);
   }
+}
+
+void refuseNewSlabs(bool refuse) {
+  pool.refuseSlabs = refuse;
 }
 
 void releaseBlocks() {

@@ -26,6 +26,10 @@ void freeBlock(void* block, std::size_t size);
 // Gives every slab back to malloc.  Only when no block is in use.
 void releaseBlocks();
 
+// For tests: while `refuse` is set, no new slab is taken, as when malloc
+// has no memory for one.
+void refuseNewSlabs(bool refuse);
+
 }  // namespace vesko::engine
 
 #endif

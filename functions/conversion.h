@@ -26,7 +26,8 @@ inline constexpr double kTimestampEpochOffset = 62135582400.0;
 struct ArgumentText {
   static constexpr std::size_t kInline = 256;
   std::unique_ptr<char[]> bytes;
-  char inlineBytes[kInline];  // NUL-terminated when `bytes` is null
+  char inlineBytes[kInline];  // the text when `bytes` is null
+  // NUL-terminated either way: engine::loadScript names a chunk by it.
   std::size_t length = 0;
   ArgumentText() { inlineBytes[0] = '\0'; }
   const char* data() const { return bytes ? bytes.get() : inlineBytes; }

@@ -11,6 +11,7 @@ namespace vesko_test {
 namespace {
 
 using vesko::engine::freeBlock;
+using vesko::engine::refuseNewSlabs;
 using vesko::engine::releaseBlocks;
 using vesko::engine::resizeBlock;
 
@@ -73,6 +74,85 @@ TEST(SmallBlocksTest, FreedBlocksAreReusedAndManyLiveAtOnceStayApart) {
   }
   freeBlock(nullptr, 32);  // ignored
   releaseBlocks();
+}
+
+// A large block that shrinks while no small block can be had keeps its
+// place.  However it leaves afterwards (freed, moved to another class,
+// grown), it goes back to malloc, never onto a free list, where a later
+// small block would be handed out of memory outside every slab (and
+// releaseBlocks would never free it: the leak checkers see that).
+class StrayBlockTest : public ::testing::Test {
+ protected:
+  void SetUp() override { releaseBlocks(); }
+  void TearDown() override {
+    refuseNewSlabs(false);
+    releaseBlocks();
+  }
+
+  // A large block shrunk to `size` while no slab can be had.
+  static void* stray(std::size_t largeSize, std::size_t size) {
+    void* block = resizeBlock(nullptr, 0, largeSize);
+    EXPECT_NE(block, nullptr);
+    fill(block, largeSize, 3);
+    refuseNewSlabs(true);
+    void* shrunk = resizeBlock(block, largeSize, size);
+    EXPECT_EQ(shrunk, block);  // never fails
+    EXPECT_TRUE(holds(shrunk, size, 3));
+    return shrunk;
+  }
+};
+
+TEST_F(StrayBlockTest, AFreedStrayIsNotHandedOutAgain) {
+  for (const std::size_t size : {1, 100, 240, 256}) {
+    for (const std::size_t large : {257, 271, 272, 1000}) {
+      void* block = stray(large, size);
+      fill(block, size, 5);  // the whole new size is usable
+      freeBlock(block, size);
+      // The pool was empty and no slab can be had: nothing to hand out.
+      EXPECT_EQ(resizeBlock(nullptr, 0, size), nullptr) << large << " -> " << size;
+      refuseNewSlabs(false);
+      releaseBlocks();
+    }
+  }
+}
+
+TEST_F(StrayBlockTest, AStrayMovedOrGrownLeavesNothingOnAFreeList) {
+  void* block = stray(1000, 200);
+  EXPECT_EQ(resizeBlock(block, 200, 190), block);  // same class: stays put
+  EXPECT_EQ(resizeBlock(block, 190, 300), nullptr) << "grew without memory";
+  EXPECT_EQ(resizeBlock(block, 190, 40), block);  // shrinks again, still a stray
+  EXPECT_TRUE(holds(block, 40, 3));
+
+  refuseNewSlabs(false);
+  void* moved = resizeBlock(block, 40, 64);  // another class, now from a slab
+  ASSERT_NE(moved, nullptr);
+  EXPECT_TRUE(holds(moved, 40, 3));
+  refuseNewSlabs(true);
+  // The stray's class (48 bytes) holds nothing freed: the stray went to malloc.
+  EXPECT_NE(resizeBlock(nullptr, 0, 48), block);
+  freeBlock(moved, 64);
+
+  refuseNewSlabs(false);
+  void* second = stray(600, 100);
+  refuseNewSlabs(false);
+  void* grown = resizeBlock(second, 100, 5000);
+  ASSERT_NE(grown, nullptr);
+  EXPECT_TRUE(holds(grown, 100, 3));
+  refuseNewSlabs(true);
+  EXPECT_NE(resizeBlock(nullptr, 0, 100), second);
+  freeBlock(grown, 5000);
+}
+
+TEST_F(StrayBlockTest, ManyStraysAtOnceEachGoBack) {
+  std::vector<void*> strays;
+  for (int i = 0; i < 50; ++i) {
+    refuseNewSlabs(false);
+    strays.push_back(stray(300 + static_cast<std::size_t>(i), 16));
+  }
+  // Freed in an order other than the list's.
+  for (std::size_t i = 0; i < strays.size(); i += 2) freeBlock(strays[i], 16);
+  for (std::size_t i = 1; i < strays.size(); i += 2) freeBlock(strays[i], 16);
+  EXPECT_EQ(resizeBlock(nullptr, 0, 16), nullptr);
 }
 
 }  // namespace
