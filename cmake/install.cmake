@@ -12,8 +12,8 @@
 set(VESKO_INSTALL_LIBDIR lib/vesko)
 set(VESKO_INSTALL_DATADIR share/vesko)
 
-set(vesko_host_libraries vesko_host_values vesko_host_objects vesko_host_sql vesko_host_plugins
-                         vesko_host_calc)
+set(vesko_host_libraries vesko_host_values vesko_host_instrument vesko_host_objects vesko_host_sql
+                         vesko_host_plugins vesko_host_calc)
 set_target_properties(${vesko_host_libraries} PROPERTIES INSTALL_RPATH "$ORIGIN")
 set_target_properties(vesko-calc PROPERTIES INSTALL_RPATH "$ORIGIN/../${VESKO_INSTALL_LIBDIR}")
 install(TARGETS vesko-calc RUNTIME DESTINATION bin)

@@ -1,7 +1,7 @@
 // Counting the FM_ operations and failing a chosen one on purpose.
 #include <atomic>
 
-#include "host/objects/host_objects.h"
+#include "host/instrument/instrument.h"
 #include "host/substitute_host.h"
 
 namespace vesko_host {

@@ -1,5 +1,5 @@
-// The handle registry and the instrument built on it: live object counts
-// and misuse records.
+// The handle registry and the live object counts kept with it; the misuse
+// it finds goes to the instrument (host/instrument/).
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -74,11 +74,6 @@ const LentRange* rangeOf(uintptr_t address) {
                        [](uintptr_t a, const LentRange& range) { return a < range.first; });
   if (after == list.begin() || address >= std::prev(after)->end) return nullptr;
   return &*std::prev(after);
-}
-
-std::vector<std::string>& violations() {
-  static auto* list = new std::vector<std::string>();
-  return *list;
 }
 
 std::size_t liveCounts[kObjectKindCount];
@@ -286,12 +281,6 @@ void noteDeleted(const void* handle) {
   beingDeleted = handle;
 }
 
-void recordViolation(std::string message) {
-  const Hold hold(registryLock());
-  std::fprintf(stderr, "vesko host: %s\n", message.c_str());
-  violations().push_back(std::move(message));
-}
-
 // --- The instrument's public face --------------------------------------------
 
 std::size_t LiveObjects::total() const {
@@ -326,13 +315,6 @@ LiveObjects livePluginObjects() {
   live.locale = count(ObjectKind::locale);
   live.quadChar = count(ObjectKind::quadChar);
   return live;
-}
-
-std::vector<std::string> takeViolations() {
-  const Hold hold(registryLock());
-  std::vector<std::string> taken;
-  taken.swap(violations());
-  return taken;
 }
 
 }  // namespace vesko_host

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "api/fm_api.h"
+#include "host/instrument/instrument.h"
 
 namespace vesko_host {
 
@@ -219,28 +220,6 @@ void noteDeleted(const void* handle);
 // buffer, a handler): false after recording "operation: null what" and
 // setting the error record's code to 2.
 bool checkPointer(const void* pointer, const char* what, const char* operation, FMErrorRecord* e);
-
-// Records a misuse: printed to standard error, kept for takeViolations().
-void recordViolation(std::string message);
-
-// Operations counted so far, and the number of the one that is to fail
-// (0 for none).
-extern std::atomic<uint64_t> operationsBegun;
-extern std::atomic<uint64_t> faultDue;
-// Fails the operation now beginning with the injected fault's code.
-bool injectFault(FMErrorRecord* e);
-// Counts an FM_ operation and applies an injected fault; false means the
-// operation must not run (the code is already set).
-inline bool beginOperation(FMErrorRecord* e) {
-  const uint64_t n = operationsBegun.fetch_add(1, std::memory_order_relaxed) + 1;
-  if (n != faultDue.load(std::memory_order_relaxed)) [[likely]]
-    return true;
-  return injectFault(e);
-}
-// Counts a delete.  A delete never fails: no owner could do anything about
-// it but leak, so a fault due on a delete strikes the next operation.
-void beginDelete();
-void setErrorCode(FMErrorRecord* e, int code);
 
 // Runs the body of an FM_ operation: no exception leaves it.  Out of
 // memory becomes code 1, any other exception code 2; both answer `neutral`.
