@@ -114,6 +114,8 @@ std::vector<std::string> takeViolations();
 // nothing else.  Deletes never fail: a fault due on one strikes the
 // operation after it.  n = 0 clears a pending fault.
 void failOperation(std::uint64_t n, int code);
+// True while the fault failOperation asked for has not struck yet.
+bool faultPending();
 // Host operations (FM_ calls) made since the library was loaded.
 std::uint64_t operationCount();
 

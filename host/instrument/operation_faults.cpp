@@ -35,6 +35,10 @@ void failOperation(std::uint64_t n, int code) {
   faultCode = code;
 }
 
+bool faultPending() {
+  return faultDue != 0;
+}
+
 std::uint64_t operationCount() {
   return operationsBegun;
 }

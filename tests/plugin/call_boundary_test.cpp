@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/plugin/host_failure_sweep.h"
 #include "tests/plugin/plugin_fixture.h"
 
 namespace vesko_test {
@@ -121,13 +122,7 @@ TEST_F(CallBoundaryTest, EveryWayOutLeavesTheInterpreterAtRest) {
 TEST_F(CallBoundaryTest, AHostFailureAtAnyStepLeavesTheInterpreterAtRest) {
   for (const Way& way : ways()) {
     SCOPED_TRACE(way.name);
-    for (uint64_t n = 1; n <= 30; ++n) {
-      SCOPED_TRACE(n);
-      vesko_host::failOperation(n, n % 2 == 0 ? FM_ERROR_BAD_ALLOC : FM_ERROR_FAILURE);
-      way.call();
-      vesko_host::failOperation(0, 0);
-      ASSERT_EQ(outOfRest(), "");
-    }
+    sweepHostFailures([] {}, way.call, [&](bool) { ASSERT_EQ(outOfRest(), ""); });
   }
 }
 

@@ -227,32 +227,5 @@ TEST_F(CoroutineSafetyTest, AFunctionAScriptEndedIsNotResumedAgain) {
   EXPECT_EQ(lastError(), "3020: attempt to call a nil value");
 }
 
-TEST_F(CoroutineSafetyTest, AHostFailureAnywhereInACallLeavesNothingToResume) {
-  // Fail each host operation of a call in turn, with a function suspended
-  // before it: a call that fails leaves no function to resume.
-  for (const char* function : {"Vesko_CallFunction", "Vesko_ResumeFunction"}) {
-    for (uint64_t n = 1;; ++n) {
-      SCOPED_TRACE(std::string(function) + " operation " + std::to_string(n));
-      ASSERT_EQ(callFunction("gen"), "1");
-      std::vector<Value> arguments = {textValue("text"), dateValue(2024, 2, 29)};
-      if (std::string(function) == "Vesko_CallFunction") {
-        arguments.insert(arguments.begin(), textValue("gen"));
-      }
-      vesko_host::failOperation(n, n % 2 == 0 ? FM_ERROR_BAD_ALLOC : FM_ERROR_FAILURE);
-      Value result;
-      const int16_t answer = call(function, arguments, &result);
-      vesko_host::failOperation(0, 0);
-      if (answer == 0) {
-        if (lastError() == "3200: Coroutine yielded.") break;  // no operation failed
-        continue;
-      }
-      EXPECT_EQ(lastError("number"), "3500");
-      EXPECT_EQ(resume(), "?");
-      EXPECT_EQ(lastError("number"), "3250");
-      ASSERT_LT(n, 200u);
-    }
-  }
-}
-
 }  // namespace
 }  // namespace vesko_test

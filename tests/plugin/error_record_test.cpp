@@ -34,15 +34,5 @@ TEST_F(ErrorRecordTest, UnknownFormatFailsAndKeepsTheRecord) {
   EXPECT_EQ(lastError(), "3400: Bad argument.");
 }
 
-TEST_F(ErrorRecordTest, HostFailuresLeaveTheRecordAlone) {
-  call("Vesko_Version", {textValue("medium")});
-  for (uint64_t n = 1; n < 30; ++n) {
-    vesko_host::failOperation(n, FM_ERROR_BAD_ALLOC);
-    call("Vesko_LastError", {textValue("full")});
-    vesko_host::failOperation(0, 0);
-    EXPECT_EQ(lastError(), "3400: Bad argument.") << "operation " << n;
-  }
-}
-
 }  // namespace
 }  // namespace vesko_test
