@@ -116,30 +116,37 @@ TEST_F(StrayBlockTest, AFreedStrayIsNotHandedOutAgain) {
   }
 }
 
-TEST_F(StrayBlockTest, AStrayMovedOrGrownLeavesNothingOnAFreeList) {
+TEST_F(StrayBlockTest, AStrayResizedWithinTheSmallSizesStaysAStray) {
   void* block = stray(1000, 200);
   EXPECT_EQ(resizeBlock(block, 200, 190), block);  // same class: stays put
-  EXPECT_EQ(resizeBlock(block, 190, 300), nullptr) << "grew without memory";
-  EXPECT_EQ(resizeBlock(block, 190, 40), block);  // shrinks again, still a stray
+  EXPECT_EQ(resizeBlock(block, 190, 40), block);   // shrinks again, still no slab
   EXPECT_TRUE(holds(block, 40, 3));
+  freeBlock(block, 40);
+  EXPECT_EQ(resizeBlock(nullptr, 0, 40), nullptr);
+  EXPECT_EQ(resizeBlock(nullptr, 0, 200), nullptr);
+}
 
+TEST_F(StrayBlockTest, AStrayMovedToAnotherClassLeavesNothingBehind) {
+  void* block = stray(1000, 40);
   refuseNewSlabs(false);
-  void* moved = resizeBlock(block, 40, 64);  // another class, now from a slab
+  void* moved = resizeBlock(block, 40, 64);  // from a new slab
   ASSERT_NE(moved, nullptr);
   EXPECT_TRUE(holds(moved, 40, 3));
   refuseNewSlabs(true);
-  // The stray's class (48 bytes) holds nothing freed: the stray went to malloc.
-  EXPECT_NE(resizeBlock(nullptr, 0, 48), block);
+  // The stray's class (48 bytes) holds nothing freed: the stray went to
+  // malloc, and the block comes from the slab's unused rest.
+  void* other = resizeBlock(nullptr, 0, 48);
+  EXPECT_NE(other, block);
+  freeBlock(other, 48);
   freeBlock(moved, 64);
+}
 
-  refuseNewSlabs(false);
-  void* second = stray(600, 100);
-  refuseNewSlabs(false);
-  void* grown = resizeBlock(second, 100, 5000);
+TEST_F(StrayBlockTest, AStrayGrownLargeLeavesNothingBehind) {
+  void* block = stray(600, 100);
+  void* grown = resizeBlock(block, 100, 5000);  // from malloc, slabs or not
   ASSERT_NE(grown, nullptr);
   EXPECT_TRUE(holds(grown, 100, 3));
-  refuseNewSlabs(true);
-  EXPECT_NE(resizeBlock(nullptr, 0, 100), second);
+  EXPECT_EQ(resizeBlock(nullptr, 0, 100), nullptr);
   freeBlock(grown, 5000);
 }
 
