@@ -9,26 +9,20 @@
 
 namespace vesko {
 
-ArgumentText readArgumentText(const FMDataVect* parameters, uint32_t index) noexcept {
+ArgumentText readArgumentText(const FMDataVect* parameters, uint32_t index) {
   ArgumentText text;
-  try {
-    // The parameter's text is lent for the length of the call, so it is read
-    // where it is rather than copied into a text of our own first.
-    const FMText* parameter = host::vectAtAsText(parameters, index);
-    // Four bytes per UTF-16 unit and one for the terminator always suffice.
-    const std::size_t capacity = 4 * static_cast<std::size_t>(host::textSize(parameter)) + 1;
-    std::unique_ptr<char[]> bytes;
-    if (capacity > ArgumentText::kInline) bytes = std::make_unique_for_overwrite<char[]>(capacity);
-    char* buffer = bytes ? bytes.get() : text.inlineBytes;
-    host::textGetBytes(parameter, buffer, static_cast<uint32_t>(capacity), host::kUtf8);
-    buffer[capacity - 1] = '\0';
-    text.length = std::strlen(buffer);
-    text.bytes = std::move(bytes);
-  } catch (const std::exception&) {
-    text.bytes.reset();
-    text.inlineBytes[0] = '\0';
-    text.length = 0;
-  }
+  // The parameter's text is lent for the length of the call, so it is read
+  // where it is rather than copied into a text of our own first.
+  const FMText* parameter = host::vectAtAsText(parameters, index);
+  // Four bytes per UTF-16 unit and one for the terminator always suffice.
+  const std::size_t capacity = 4 * static_cast<std::size_t>(host::textSize(parameter)) + 1;
+  std::unique_ptr<char[]> bytes;
+  if (capacity > ArgumentText::kInline) bytes = std::make_unique_for_overwrite<char[]>(capacity);
+  char* buffer = bytes ? bytes.get() : text.inlineBytes;
+  host::textGetBytes(parameter, buffer, static_cast<uint32_t>(capacity), host::kUtf8);
+  buffer[capacity - 1] = '\0';
+  text.length = std::strlen(buffer);
+  text.bytes = std::move(bytes);
   return text;
 }
 

@@ -34,9 +34,10 @@ struct ArgumentText {
   std::string_view view() const { return {data(), length}; }
 };
 
-// Reads parameter `index` as UTF-8 text.  Never fails: when a host
-// operation fails the answer is the empty text.
-ArgumentText readArgumentText(const FMDataVect* parameters, uint32_t index) noexcept;
+// Reads parameter `index` as UTF-8 text.  A host failure is thrown on to
+// the call boundary (3500): an empty text in its place would run, or
+// call, something other than what was asked.
+ArgumentText readArgumentText(const FMDataVect* parameters, uint32_t index);
 
 // Deletes the host number that conversions share (made on first use);
 // called at shutdown and unload.
