@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+
+#include <unistd.h>
 #include <vector>
 
 #include "tests/plugin/host_failure_sweep.h"
@@ -59,7 +61,10 @@ class CallBoundaryTest : public PluginTest {
     std::remove(scriptPath().c_str());
     PluginTest::TearDown();
   }
-  static std::string scriptPath() { return testing::TempDir() + "boundary_script.lua"; }
+  // Tests run in parallel processes: each has a file of its own.
+  static std::string scriptPath() {
+    return testing::TempDir() + "boundary_script_" + std::to_string(getpid()) + ".lua";
+  }
 
   // The interpreter's memory after full collections, in KB.
   double memoryAfterCollection() {

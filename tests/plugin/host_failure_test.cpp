@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+
+#include <unistd.h>
 #include <vector>
 
 #include "tests/plugin/host_failure_sweep.h"
@@ -23,7 +25,8 @@ using vesko_host::textValue;
 using vesko_host::timestampValue;
 
 std::string scriptPath() {
-  return testing::TempDir() + "host_failure_script.lua";
+  // Tests run in parallel processes: each has a file of its own.
+  return testing::TempDir() + "host_failure_script_" + std::to_string(getpid()) + ".lua";
 }
 
 class HostFailureTest;
