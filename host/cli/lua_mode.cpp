@@ -39,6 +39,8 @@ end
 return shown(chunk())
 )lua";
 
+constexpr char kRunChunkName[] = "[string \"-- vesko-calc: a chunk of its Lua mode...\"]";
+
 constexpr char kNames[] = R"lua(-- vesko-calc: what Tab offers in its Lua mode
 local word = ...
 local path, last = word:match("^(.-)([%w_]*)$")
@@ -64,14 +66,25 @@ return table.concat(names, "\n")
 )lua";
 
 bool lastError(int* code, std::string* message, std::string* traceback) {
-  Value number, text, calls;
+  Value number, text, callsValue;
   if (callExternal("Vesko_LastError", {textValue("number")}, &number) != kHostErrorNone ||
       callExternal("Vesko_LastError", {textValue("message")}, &text) != kHostErrorNone)
     return false;
   *code = std::atoi(textForm(number).c_str());
   *message = textForm(text);
-  if (callExternal("Vesko_LastError", {textValue("traceback")}, &calls) == kHostErrorNone)
-    *traceback = textForm(calls);
+  if (callExternal("Vesko_LastError", {textValue("traceback")}, &callsValue) != kHostErrorNone)
+    return true;
+  // The frame of the script that ran the chunk is the shell's, not the
+  // user's.
+  const std::string calls = textForm(callsValue);
+  for (std::size_t start = 0; start < calls.size();) {
+    std::size_t end = calls.find('\n', start);
+    if (end == std::string::npos) end = calls.size();
+    const std::string line = calls.substr(start, end - start);
+    if (line.find(kRunChunkName) == std::string::npos)
+      *traceback += (traceback->empty() ? "" : "\n") + line;
+    start = end + 1;
+  }
   return true;
 }
 
