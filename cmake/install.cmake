@@ -4,6 +4,7 @@
 #   lib/vesko/       the plug-in and the substitute host's libraries
 #   share/vesko/     the sample database, its SQL, the example scripts
 #   share/doc/vesko/ the README and the Lua reference
+#   share/man/man1/  vesko-calc's manual page
 #
 # Nothing goes on the system's library path: vesko-calc finds the host
 # libraries through its RPATH and the plug-in and the sample database
@@ -25,6 +26,22 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${VESKO_INSTALL_DA
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/lua-api.md
         DESTINATION share/doc/vesko)
 
+# The manual page and the change log, compressed as Debian keeps them (-n:
+# the same bytes from every build); the copyright file Debian asks for.
+configure_file(${PROJECT_SOURCE_DIR}/docs/vesko-calc.1 ${PROJECT_BINARY_DIR}/vesko-calc.1 @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${PROJECT_BINARY_DIR}/changelog @ONLY)
+foreach(compressed vesko-calc.1 changelog)
+  add_custom_command(
+    OUTPUT ${PROJECT_BINARY_DIR}/${compressed}.gz
+    COMMAND gzip -9n -c ${PROJECT_BINARY_DIR}/${compressed} > ${PROJECT_BINARY_DIR}/${compressed}.gz
+    DEPENDS ${PROJECT_BINARY_DIR}/${compressed})
+endforeach()
+add_custom_target(vesko_compressed_docs ALL DEPENDS ${PROJECT_BINARY_DIR}/vesko-calc.1.gz
+                                                    ${PROJECT_BINARY_DIR}/changelog.gz)
+install(FILES ${PROJECT_BINARY_DIR}/vesko-calc.1.gz DESTINATION share/man/man1)
+install(FILES ${PROJECT_BINARY_DIR}/changelog.gz ${PROJECT_SOURCE_DIR}/cmake/debian/copyright
+        DESTINATION share/doc/vesko)
+
 # `make package`: a Debian package.  dpkg-shlibdeps names the packages of
 # the libraries the binaries link (the interpreter, LuaSocket, LPeg,
 # LuaFileSystem, LuaBitOp, SQLite, the C++ runtime) with their versions.
@@ -34,7 +51,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Lua 5.1 scripting for database calculations, with vesko-calc")
 set(CPACK_PACKAGE_DESCRIPTION
-    "A plug-in that runs Lua 5.1 scripts from a database host's calculations, and vesko-calc, a substitute host that loads it and evaluates calculations over an SQLite file.")
+    "A plug-in that runs Lua 5.1 scripts from a database host's calculations,\nand vesko-calc, a substitute host that loads it and evaluates\ncalculations and Lua chunks over an SQLite file.")
+# Debian ships binaries without their symbols.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Vesko maintainers <maintainers@users.noreply.c-seed-2cb77260.example>")
 set(CPACK_DEBIAN_PACKAGE_SECTION interpreters)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

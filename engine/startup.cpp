@@ -108,6 +108,25 @@ void runChunk(lua_State* L, const char* text) {
   if (luaL_loadstring(L, text) == 0) lua_pcall(L, 0, LUA_MULTRET, 0);
 }
 
+// [-(n), +r, e] Calls upvalue 1 with every argument and answers all its
+// results.  A C frame that a caller's tail call cannot take away: behind
+// it the functions of the start-up scripts find their caller's line for an
+// error (see startup.lua).
+int callThrough(lua_State* L) {
+  lua_pushvalue(L, lua_upvalueindex(1));
+  lua_insert(L, 1);
+  lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+  return lua_gettop(L);
+}
+
+// [-1, +1, m] callThrough with the function given as its upvalue.
+int newCallThrough(lua_State* L) {
+  luaL_checktype(L, 1, LUA_TFUNCTION);
+  lua_settop(L, 1);
+  lua_pushcclosure(L, callThrough, 1);
+  return 1;
+}
+
 // Makes `name` (a dotted path) resolve to the table on top of the stack, as
 // a module declaring itself would: package.loaded[name] and the global path.
 // Pops the table.
@@ -184,6 +203,9 @@ int buildEnvironment(lua_State* L) {
   registerTimestampType(L);
   lua_pop(L, 1);
 
+  // For the start-up scripts only: the first one takes it out again.
+  lua_pushcfunction(L, newCallThrough);
+  lua_setfield(L, LUA_REGISTRYINDEX, "vesko.callThrough");
   runChunk(L, startupScript);
   runChunk(L, reModule);
   runChunk(L, utf8SubstringScript);

@@ -2,6 +2,43 @@
 -- Scripts run inside the host's process: they must not end it.
 os.exit = nil
 
+-- The functions the start-up scripts define report their errors where the
+-- script called them: a message that names a line of a start-up script
+-- names the caller's line instead.  Other errors ("Time limit exceeded.",
+-- an error of a nested call) pass through as they are.
+local ownSources = {}
+local pcall, error, type, pairs = pcall, error, type, pairs
+local sub, match, getinfo = string.sub, string.match, debug.getinfo
+local registry = debug.getregistry()
+local callThrough = registry["vesko.callThrough"]
+registry["vesko.callThrough"] = nil
+
+local function rethrow(ok, ...)
+  if ok then return ... end
+  local message = ...
+  if type(message) == "string" then
+    for source in pairs(ownSources) do
+      if sub(message, 1, #source + 1) == source .. ":" then
+        -- Level 4: past this function, `guarded` and callThrough.
+        error(match(message, "^:%d+: (.*)$", #source + 1) or message, 4)
+      end
+    end
+  end
+  error(message, 0)
+end
+
+-- The caller reaches `f` through a C function (callThrough), whose frame
+-- stays even when the caller tail-calls it, as in "return s:utf8sub()".
+local function callersErrors(f)
+  ownSources[getinfo(f, "S").short_src] = true
+  -- The parentheses keep this frame (no tail call) for the levels above;
+  -- every function here answers one value.
+  local function guarded(...) return (rethrow(pcall(f, ...))) end
+  return callThrough(guarded)
+end
+-- For the UTF-8 script that runs after this one; it removes it.
+registry["vesko.callersErrors"] = callersErrors
+
 -- Splits a host list (items separated by carriage returns or line feeds)
 -- into a table.  With a separator, each item "key<sep>value" becomes
 -- t[key] = value; sep is a Lua pattern, inserted as it is.
@@ -59,4 +96,8 @@ function vesko.shellexec(cmd)
   local output = pipe:read("*a")
   pipe:close()
   return output
+end
+
+for _, name in ipairs({ "totable", "tolist", "get", "shellexec" }) do
+  vesko[name] = callersErrors(vesko[name])
 end

@@ -2,6 +2,10 @@
 -- UTF-8 character, built on the luautf8 functions.
 local nextutf8, seekutf8, utf8code = string.nextutf8, string.seekutf8, string.utf8code
 local byte, sub = string.byte, string.sub
+local registry = debug.getregistry()
+-- From the start-up script; run without it, errors keep this script's lines.
+local callersErrors = registry["vesko.callersErrors"] or function(f) return f end
+registry["vesko.callersErrors"] = nil
 
 -- Byte position that negative character indexes count back from: the first
 -- byte of the last character, when the string ends in a well-formed one;
@@ -21,7 +25,7 @@ end
 -- s:utf8sub(first, last): characters first .. last of s (last defaults to
 -- the end).  Index 0 as first means 1; negative indexes count from the end,
 -- -1 being the last character.
-function string.utf8sub(s, first, last)
+local function utf8sub(s, first, last)
   if first == nil then error("bad argument #1 to 'sub' (argument expected, got nil)") end
   local start = first
   if start == 0 then start = 1 end
@@ -52,13 +56,15 @@ function string.utf8sub(s, first, last)
   end
   return sub(s, a, finish)
 end
+string.utf8sub = callersErrors(utf8sub)
 
 -- string.utf8characters(s): an iterator over the characters of s, for the
 -- generic for.
-function string.utf8characters(s)
+local function utf8characters(s)
   local position, character = 1, nil
-  return function()
+  return callersErrors(function()
     position, character = nextutf8(s, position)
     return character
-  end
+  end)
 end
+string.utf8characters = utf8characters

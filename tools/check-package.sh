@@ -22,6 +22,19 @@ rm -f "$build"/vesko_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 package=$(ls "$build"/vesko_*.deb)
 
+# lintian, as Debian checks a package: errors fail, warnings are shown.
+if command -v lintian >/dev/null; then
+  report=$(lintian --allow-root "$package" 2>&1 || true)
+  [ -n "$report" ] && echo "$report"
+  if grep -q '^E: ' <<<"$report"; then
+    echo "FAILED: lintian reports errors"
+    exit 1
+  fi
+else
+  echo "FAILED: lintian is not installed (tools/install-dependencies.sh installs it)"
+  exit 1
+fi
+
 depends=$(dpkg-deb -f "$package" Depends)
 for needed in liblua5.1-0 lua-socket lua-lpeg lua-filesystem lua-bitop libsqlite3-0; do
   if [[ ", $depends," != *", $needed "* && ", $depends," != *", $needed,"* ]]; then
@@ -44,6 +57,10 @@ dpkg -L vesko >"$listing"
 mv "$build" "$aside"
 "$root/tools/installed-examples.sh" vesko-calc /usr/share/vesko/examples
 mv "$aside" "$build"
+if ! MANPAGER=cat MANWIDTH=80 man vesko-calc 2>/dev/null | grep -q -- '--lua'; then
+  echo "FAILED: man vesko-calc shows no manual page"
+  exit 1
+fi
 
 "${as_root[@]}" apt-get remove -y -q --purge vesko >/dev/null
 left=()

@@ -11,6 +11,11 @@ packages=(
   libsqlite3-dev libgtest-dev googletest libbenchmark-dev
   valgrind
   lua5.1
+  file      # cpack's Debian generator
+  locales   # the locale data localedef compiles a decimal-comma locale from
+  llvm      # llvm-symbolizer: sanitizer and fuzzer reports with symbols
+  lintian   # checks the package
+  man-db    # man, for the installed manual page
 )
 
 missing=()

@@ -16,7 +16,12 @@ while IFS= read -r file || [ -n "$file" ]; do
 done <"$manifest"
 
 folders=()
+removed=0
+listed=0
+# The manifest's last line has no newline: counted here, not by wc -l.
 while IFS= read -r file || [ -n "$file" ]; do
+  listed=$((listed + 1))
+  if [ -e "$file" ] || [ -L "$file" ]; then removed=$((removed + 1)); fi
   "${as_root[@]}" rm -f "$file"
   folder=$(dirname "$file")
   # Only folders named for Vesko, and those inside them.
@@ -31,4 +36,4 @@ if [ ${#folders[@]} -gt 0 ]; then
     [ -d "$folder" ] && "${as_root[@]}" rmdir --ignore-fail-on-non-empty "$folder"
   done
 fi
-echo "uninstalled the $(wc -l <"$manifest") files listed in $manifest"
+echo "uninstalled: removed $removed of the $listed files listed in $manifest"

@@ -16,6 +16,7 @@ constexpr int kAllGood = 0, kSomeFailed = 1, kUsageOrMalformed = 2;
 struct CalcSource {
   enum class Kind { expression, file };
   Kind kind = Kind::expression;
+  bool lua = false;  // Lua chunks rather than calculations: a FILE.lua
   std::string text;  // the calculation, or the file's path ("-": standard input)
 };
 
@@ -24,6 +25,7 @@ struct CalcOptions {
   std::string plugin;               // empty: the default places
   std::vector<CalcSource> sources;  // none: standard input
   bool json = false;
+  bool lua = false;         // --lua
   QueryLimits queryLimits;  // --query-seconds, --query-memory
 };
 

@@ -63,6 +63,8 @@ void appendJsonString(std::string* out, const std::string& text) {
   *out += '"';
 }
 
+}  // namespace
+
 // Results go to the C library's standard output, the stream a script's
 // print writes to as well, so the two keep their order.  Piped, it is
 // flushed only when full or at the end; at a terminal after each result.
@@ -73,7 +75,9 @@ void printLine(std::string_view text) {
   if (terminal) std::fflush(stdout);
 }
 
-}  // namespace
+bool outputFailed() {
+  return std::ferror(stdout) != 0;
+}
 
 CalcOutcome calculate(const std::string& expression) {
   CalcOutcome outcome;
@@ -82,8 +86,13 @@ CalcOutcome calculate(const std::string& expression) {
   const int16_t error = evaluate(expression, &result, &failure);
   outcome.sqlFailures = takeSqlFailures();
   if (error == kHostErrorNone) {
-    outcome.succeeded = true;
     outcome.text = textForm(result);
+    // A number or date out of range has no text form: FileMaker shows "?".
+    outcome.succeeded = result.kind == FM_KIND_TEXT || outcome.text != "?";
+    if (!outcome.succeeded) {
+      outcome.error = kHostErrorOutOfRange;
+      outcome.message = "the result is out of range and has no text form";
+    }
     return outcome;
   }
   outcome.external = failure.external;
@@ -124,8 +133,7 @@ int printOutcome(const std::string& expression, const CalcOutcome& outcome, Outp
     std::fprintf(stderr, "vesko-calc: %s: %s (error %d)\n", expression.c_str(),
                  outcome.message.c_str(), outcome.error);
   }
-  // A value with no text form (a number out of range) shows as "?" too.
-  if (outcome.succeeded) return outcome.text == "?" ? kSomeFailed : kAllGood;
+  if (outcome.succeeded) return kAllGood;
   return outcome.malformed ? kUsageOrMalformed : kSomeFailed;
 }
 

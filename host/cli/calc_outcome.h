@@ -4,6 +4,7 @@
 #define VESKO_HOST_CLI_CALC_OUTCOME_H
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vesko_host {
@@ -34,6 +35,13 @@ int printOutcome(const std::string& expression, const CalcOutcome& outcome, Outp
 
 // {"result":"..."} or {"error":N,"message":"..."}: one line, no line breaks.
 std::string jsonObject(const CalcOutcome& outcome);
+
+// One line to standard output: flushed at a terminal, buffered in a pipe.
+void printLine(std::string_view text);
+
+// Whether standard output has failed: its reader went away (EPIPE) or its
+// file is full. Input is then no longer worth reading.
+bool outputFailed();
 
 }  // namespace vesko_host
 

@@ -12,6 +12,7 @@
 #include "host/cli/calc_options.h"
 #include "host/cli/line_editor_history.h"
 #include "host/cli/line_editor_terminal.h"
+#include "host/cli/lua_mode.h"
 #include "host/objects/host_errors.h"
 #include "host/plugins/function_registry.h"
 #include "host/substitute_host.h"
@@ -21,19 +22,34 @@ namespace {
 
 constexpr char kPrompt[] = "vesko> ";
 constexpr char kContinuationPrompt[] = "  ...> ";
+constexpr char kLuaPrompt[] = "lua> ";
+constexpr char kLuaContinuationPrompt[] = "  >> ";
 
 const char kShellHelp[] = R"(Type a calculation and Enter; its result shows below it, or "? code:
 message" when it fails. A calculation with an open text constant, comment or
 parenthesis goes on at the "...>" prompt. Tab completes a function's name.
 
-  .help        this text
-  .functions   the functions a calculation can call
-  .stats       the interpreter's figures (vesko.Stats()): caches, memory, calls
-  .quit        leave (also .exit, or Ctrl-D on an empty line)
+In the Lua mode (.lua) each line is a Lua chunk, run by Vesko_RunScript on
+the interpreter the calculations use: "=expr" and a bare expression show
+their values, as lua5.1 does; a chunk cut short goes on at the ">>" prompt;
+an error shows its message (.traceback shows where it came from). Tab
+completes global names and fields: "string.fo", "vesko.".
 
-Ctrl-C clears the line; while a calculation runs it is noted and ends
-nothing: the plug-in's time limit (Vesko_Timeout) stops a script that runs
-too long. vesko-calc --help describes the calculation language.
+  .lua             the Lua mode
+  .calc            back to calculations
+  .traceback       the Lua call chain of the last error
+  .traceback on    show it with every error (off: only on request)
+  .mode json|text  results as JSON objects, or as text (now: .mode)
+  .help            this text
+  .functions       the functions a calculation can call
+  .stats           the interpreter's figures (vesko.Stats()): caches, memory, calls
+  .quit            leave (also .exit, or Ctrl-D on an empty line)
+
+Keys: Up/Down for earlier entries (a calculation or chunk of several lines
+is one entry), Ctrl-R searches them (Ctrl-R again: an older match, Ctrl-G:
+give up). Ctrl-C clears the line; while a calculation runs it is noted and
+ends nothing: the plug-in's time limit (Vesko_Timeout) stops a script that
+runs too long. vesko-calc --help describes the calculation language.
 )";
 
 // Ctrl-C while a calculation runs. The calculation cannot be stopped from
@@ -72,7 +88,6 @@ class ShellInput {
   ShellInput() {
     if (!TerminalLineReader::usable()) return;
     editing_.emplace(kPrompt, historyFilePath());
-    editing_->setCompleter(functionNamesStartingWith);
   }
 
   bool read(const char* prompt, std::string* line) {
@@ -87,6 +102,27 @@ class ShellInput {
     if (!std::getline(std::cin, *line)) return false;
     if (!line->empty() && line->back() == '\r') line->pop_back();
     return true;
+  }
+
+  void keep(const std::string& entry) {
+    if (editing_) editing_->keep(entry);
+  }
+
+  void completeLua(bool lua) {
+    if (!editing_) return;
+    if (lua)
+      editing_->setCompleter(luaNamesStartingWith, ".:");
+    else
+      editing_->setCompleter(functionNamesStartingWith);
+  }
+
+  // Whether the last mode command in the history is .lua.
+  bool lastModeWasLua() const {
+    if (!editing_) return false;
+    const std::vector<std::string>& history = editing_->history();
+    for (auto entry = history.rbegin(); entry != history.rend(); ++entry)
+      if (*entry == ".lua" || *entry == ".calc") return *entry == ".lua";
+    return false;
   }
 
  private:
@@ -129,18 +165,49 @@ bool isShellCommand(const std::string& line) {
          ((line[1] >= 'a' && line[1] <= 'z') || (line[1] >= 'A' && line[1] <= 'Z'));
 }
 
+struct ShellState {
+  bool lua = false;
+  bool traceback = false;  // with every Lua error
+  OutputStyle style = OutputStyle::terminal;
+  std::string lastTraceback;  // of the last failed chunk
+};
+
+// The word after the command, or "".
+std::string argumentOf(const std::string& line) {
+  const std::size_t start = line.find_first_not_of(" \t", line.find_first_of(" \t"));
+  if (start == std::string::npos) return "";
+  return line.substr(start, line.find_last_not_of(" \t") + 1 - start);
+}
+
 // Answers false for .quit and .exit.
-bool runShellCommand(const std::string& line) {
+bool runShellCommand(const std::string& line, ShellState* state, ShellInput* input) {
   const std::string command = line.substr(0, line.find_first_of(" \t"));
+  const std::string argument = argumentOf(line);
   if (command == ".quit" || command == ".exit") return false;
-  if (command == ".help")
+  if (command == ".help") {
     std::cout << kShellHelp;
-  else if (command == ".functions")
+  } else if (command == ".functions") {
     listFunctions();
-  else if (command == ".stats")
+  } else if (command == ".stats") {
     showStats();
-  else
+  } else if (command == ".lua" || command == ".calc") {
+    state->lua = command == ".lua";
+    input->completeLua(state->lua);
+  } else if (command == ".traceback" && (argument == "on" || argument == "off")) {
+    state->traceback = argument == "on";
+  } else if (command == ".traceback" && argument.empty()) {
+    std::cout << (state->lastTraceback.empty() ? "no Lua error so far" : state->lastTraceback)
+              << '\n';
+  } else if (command == ".mode" && (argument == "json" || argument == "text")) {
+    state->style = argument == "json" ? OutputStyle::json : OutputStyle::terminal;
+  } else if (command == ".mode" && argument.empty()) {
+    std::cout << (state->style == OutputStyle::json ? "json" : "text") << '\n';
+  } else if (command == ".traceback" || command == ".mode") {
+    std::cout << "usage: " << (command == ".mode" ? ".mode json|text" : ".traceback [on|off]")
+              << '\n';
+  } else {
     std::cout << "unknown command " << command << "; .help lists them\n";
+  }
   std::cout << std::flush;
   return true;
 }
@@ -169,24 +236,55 @@ bool continuesOnNextLine(std::string_view calculation) {
   return open > 0;
 }
 
-int runShell(OutputStyle style) {
+namespace {
+
+// Reads the rest of one calculation, or of one Lua chunk, runs it and
+// shows its outcome; answers its exit status.
+int runEntry(std::string line, ShellState* state, ShellInput* input) {
+  InterruptNoted interrupts;
+  std::string entry = line;
+  int status = kAllGood;
+  if (state->lua) {
+    LuaOutcome outcome;
+    bool more = true;
+    while ((outcome = runLuaChunk(entry, state->style != OutputStyle::json, !more)).incomplete) {
+      more = input->read(kLuaContinuationPrompt, &line);
+      if (more) entry += "\n" + line;
+    }
+    if (!outcome.succeeded) state->lastTraceback = outcome.traceback;
+    status = printLuaOutcome(outcome, state->style, state->traceback);
+  } else {
+    while (continuesOnNextLine(entry) && input->read(kContinuationPrompt, &line))
+      entry += "\n" + line;
+    status = printOutcome(entry, calculate(entry), state->style);
+  }
+  input->keep(entry);
+  if (InterruptNoted::happened())
+    std::cerr << "vesko-calc: Ctrl-C does not stop a calculation; it ran to its end\n";
+  return status;
+}
+
+}  // namespace
+
+int runShell(OutputStyle style, bool lua) {
   if (isatty(STDOUT_FILENO) != 0) std::cout << banner() << std::flush;
   ShellInput input;
+  ShellState state;
+  state.style = style;
+  state.lua = lua || input.lastModeWasLua();
+  input.completeLua(state.lua);
+  if (state.lua && !lua)
+    std::cout << "Lua mode, as last time (.calc for calculations)\n" << std::flush;
   int status = kAllGood;
   std::string line;
-  while (input.read(kPrompt, &line)) {
+  while (!outputFailed() && input.read(state.lua ? kLuaPrompt : kPrompt, &line)) {
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
     if (isShellCommand(line)) {
-      if (!runShellCommand(line)) return status;
+      input.keep(line);
+      if (!runShellCommand(line, &state, &input)) return status;
       continue;
     }
-    std::string calculation = line;
-    while (continuesOnNextLine(calculation) && input.read(kContinuationPrompt, &line))
-      calculation += "\n" + line;
-    InterruptNoted interrupts;
-    status = std::max(status, printOutcome(calculation, calculate(calculation), style));
-    if (InterruptNoted::happened())
-      std::cerr << "vesko-calc: Ctrl-C does not stop a calculation; it ran to its end\n";
+    status = std::max(status, runEntry(line, &state, &input));
   }
   std::cout << '\n';
   return status;

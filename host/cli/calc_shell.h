@@ -14,7 +14,8 @@ namespace vesko_host {
 
 // Reads calculations from the terminal on standard input until the end of
 // input or .quit; answers the exit status.
-int runShell(OutputStyle style);
+// `lua` starts it in the Lua mode.
+int runShell(OutputStyle style, bool lua = false);
 
 // True when `calculation` stops inside a text constant or a comment, or
 // with a parenthesis still open: the next line continues it.

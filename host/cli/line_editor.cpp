@@ -77,7 +77,8 @@ void eachCharacter(std::string_view text, Visit visit) {
   for (std::size_t at = 0; at < text.size();) {
     const std::size_t length = std::max<std::size_t>(utf8Length(text[at]), 1);
     const std::string_view character = text.substr(at, length);
-    if (!visit(at, character, character == "\t" ? 1 : columnsOf(decode(character)))) return;
+    const bool shownAsOne = character == "\t" || character == "\n";
+    if (!visit(at, character, shownAsOne ? 1 : columnsOf(decode(character)))) return;
     at += length;
   }
 }
@@ -97,7 +98,7 @@ bool validLine(std::string_view text) {
     if (length == 0 || at + length > text.size()) return false;
     const std::string_view character = text.substr(at, length);
     if (!std::all_of(character.begin() + 1, character.end(), isContinuation) ||
-        !acceptable(character))
+        (character != "\n" && !acceptable(character)))
       return false;
     at += length;
   }
@@ -118,9 +119,18 @@ std::size_t nextStart(std::string_view text, std::size_t at) {
   return at;
 }
 
-std::string tabsAsSpaces(std::string text) {
-  std::replace(text.begin(), text.end(), '\t', ' ');
-  return text;
+constexpr char kReturnSign[] = "\xE2\x86\xB5";  // U+21B5, one column
+
+// A tab as a space and a return as its sign: one column each, on one row.
+std::string shownOnOneRow(std::string_view text) {
+  std::string shown;
+  for (const char c : text) {
+    if (c == '\n')
+      shown += kReturnSign;
+    else
+      shown += c == '\t' ? ' ' : c;
+  }
+  return shown;
 }
 
 }  // namespace
@@ -141,27 +151,32 @@ EditResult LineEditor::feed(std::string_view bytes) {
 // Shows the part of the line around the cursor that fits on the row, so a
 // long line never wraps and "\r" always finds its start.
 std::string LineEditor::redraw() {
-  const std::size_t room = columns_ > promptColumns_ + 1 ? columns_ - promptColumns_ - 1 : 1;
+  std::string prompt = prompt_;
+  if (searching_)
+    prompt = std::string(failed_ ? "failed " : "") + "reverse-i-search '" + shownOnOneRow(query_) +
+             "': ";
+  const std::size_t promptColumns = searching_ ? columnsOf(prompt) : promptColumns_;
+  const std::size_t room = columns_ > promptColumns + 1 ? columns_ - promptColumns - 1 : 1;
   const std::size_t cursorColumn = columnsOf(std::string_view(line_).substr(0, cursor_));
   // Going left off the row shows half a row more, so that what lies just
   // before the cursor is seen too.
   if (cursorColumn < scroll_) scroll_ = cursorColumn > room / 2 ? cursorColumn - room / 2 : 0;
   if (cursorColumn > scroll_ + room) scroll_ = cursorColumn - room;
 
-  std::string out = "\r" + prompt_;
+  std::string out = "\r" + prompt;
   std::size_t column = 0;
   eachCharacter(line_, [&](std::size_t, std::string_view character, std::size_t width) {
     const std::size_t end = column + width;
     if (column > scroll_ + room) return false;
     if (column >= scroll_ && end <= scroll_ + room)
-      out += character == "\t" ? " " : character;
+      out += shownOnOneRow(character);
     else if (column < scroll_ && end > scroll_)  // a wide character cut by the left edge
       out.append(end - scroll_, ' ');
     column = end;
     return true;
   });
   out += "\x1b[K\r";
-  const std::size_t target = promptColumns_ + cursorColumn - scroll_;
+  const std::size_t target = promptColumns + cursorColumn - scroll_;
   if (target > 0) out += "\x1b[" + std::to_string(target) + "C";
   return out;
 }
@@ -184,6 +199,10 @@ void LineEditor::key(unsigned char byte, EditResult* result) {
   const bool sameEnter = afterReturn_ && byte == '\n' && pending_.empty();
   afterReturn_ = byte == '\r';
   if (sameEnter) return;
+  if (searching_ && pending_.empty()) {
+    search(byte, result);
+    return;
+  }
   if (!pending_.empty() && pending_[0] == '\x1b') {
     escapeByte(byte, result);
   } else if (!pending_.empty() || byte >= 0x80) {
@@ -246,6 +265,13 @@ void LineEditor::control(unsigned char byte, EditResult* result) {
       break;
     case ctrl('U'):
       erase(0, cursor_);
+      break;
+    case ctrl('R'):
+      searching_ = true;
+      query_.clear();
+      unsearched_ = line_;
+      found_ = history_.size();
+      failed_ = false;
       break;
     case ctrl('Z'):
       result->event = EditEvent::kSuspend;
@@ -368,11 +394,59 @@ void LineEditor::browse(bool older, EditResult* result) {
 
 // The whole line shown once more, then a new row for what follows.
 std::string LineEditor::finish(std::string_view mark) {
-  std::string out = "\r" + prompt_ + tabsAsSpaces(line_);
+  std::string out = "\r" + prompt_ + shownOnOneRow(line_);
   out += mark;
   out += "\x1b[K\r\n";
   clear();
   return out;
+}
+
+// Ctrl-R at work: printable bytes grow the text looked for, Ctrl-R finds
+// an older entry, Backspace shrinks it, Ctrl-G and Ctrl-C go back to the
+// line as it was. Any other key takes the entry found and acts as usual.
+void LineEditor::search(unsigned char byte, EditResult* result) {
+  if (byte == ctrl('R')) {
+    findOlder(found_, result);
+  } else if (byte == ctrl('G') || byte == ctrl('C')) {
+    endSearch(false);
+  } else if (byte == 0x7f || byte == ctrl('H')) {
+    if (!query_.empty()) query_.erase(previousStart(query_, query_.size()));
+    findOlder(history_.size(), result);
+  } else if (byte >= 0x20 && byte != 0x7f) {
+    // A UTF-8 character's bytes arrive one by one; each is looked for as
+    // it comes, and a lone lead byte simply finds what holds it.
+    query_ += static_cast<char>(byte);
+    findOlder(std::min(found_ + 1, history_.size()), result);
+  } else {
+    endSearch(true);
+    key(byte, result);
+  }
+}
+
+// The newest entry before `from` that holds the text looked for; a bell
+// when none does (the entry found before stays on show).
+void LineEditor::findOlder(std::size_t from, EditResult* result) {
+  for (std::size_t entry = std::min(from, history_.size()); entry-- > 0;) {
+    const std::size_t at = history_[entry].find(query_);
+    if (at == std::string::npos) continue;
+    found_ = entry;
+    line_ = history_[entry];
+    cursor_ = at;
+    failed_ = false;
+    return;
+  }
+  failed_ = true;
+  result->output += '\a';
+}
+
+void LineEditor::endSearch(bool keep) {
+  searching_ = false;
+  if (!keep) {
+    line_ = unsearched_;
+    cursor_ = line_.size();
+  }
+  browsing_.clear();
+  position_ = history_.size();
 }
 
 void LineEditor::clear() {
@@ -382,6 +456,7 @@ void LineEditor::clear() {
   browsing_.clear();
   position_ = history_.size();
   pending_.clear();
+  searching_ = false;
 }
 
 }  // namespace vesko_host

@@ -1,6 +1,8 @@
 // The keys of vesko-calc's line editor, apart from any terminal: bytes go in;
 // the line, cursor and history change, and the answer says what to write to
 // the terminal to show them. The terminal side is line_editor_terminal.h.
+// A line may hold "\n" (a calculation or chunk of several lines recalled
+// from history as one entry); it shows as a return sign.
 #pragma once
 
 #include <cstddef>
@@ -40,9 +42,13 @@ class LineEditor {
   void setPrompt(std::string prompt);
 
   // The names Tab may complete the word before the cursor with (a word is
-  // letters, digits and "_"). Without a completer Tab inserts itself.
+  // letters, digits, "_" and the bytes of `wordPunctuation`, "." for
+  // "string.fo"). Without a completer Tab inserts itself.
   using Completer = std::function<std::vector<std::string>(std::string_view word)>;
-  void setCompleter(Completer completer) { completer_ = std::move(completer); }
+  void setCompleter(Completer completer, std::string wordPunctuation = "") {
+    completer_ = std::move(completer);
+    wordPunctuation_ = std::move(wordPunctuation);
+  }
 
   const std::string& line() const { return line_; }
   std::size_t cursor() const { return cursor_; }  // a byte offset
@@ -62,6 +68,10 @@ class LineEditor {
   void erase(std::size_t from, std::size_t to);
   void browse(bool older, EditResult* result);
   void complete(EditResult* result);
+  bool isWordByte(char c) const;
+  void search(unsigned char byte, EditResult* result);
+  void findOlder(std::size_t from, EditResult* result);
+  void endSearch(bool keep);
   std::string finish(std::string_view mark);
   void clear();
 
@@ -79,6 +89,13 @@ class LineEditor {
   std::size_t columns_ = 80;
   std::size_t scroll_ = 0;  // the first column of the line on screen
   Completer completer_;
+  std::string wordPunctuation_;
+  // Ctrl-R: the text looked for, the entry that holds it (history_.size()
+  // for none yet), and the line as it was before.
+  bool searching_ = false, failed_ = false;
+  std::string query_;
+  std::size_t found_ = 0;
+  std::string unsearched_;
 };
 
 }  // namespace vesko_host

@@ -7,10 +7,6 @@
 namespace vesko_host {
 namespace {
 
-bool isWordByte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
 char folded(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
 }
@@ -27,6 +23,11 @@ std::size_t sharedBeginning(const std::vector<std::string>& names) {
 }
 
 }  // namespace
+
+bool LineEditor::isWordByte(char c) const {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         (c != '\0' && wordPunctuation_.find(c) != std::string::npos);
+}
 
 // One name: the word becomes it. Several: the word grows to what they share
 // or, when it cannot grow, they are listed under the line and the line is

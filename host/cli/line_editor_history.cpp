@@ -19,6 +19,11 @@ namespace {
 // whole.
 constexpr std::size_t kMaxHistoryBytes = 4 << 20;
 
+std::string oneLine(std::string entry) {
+  std::replace(entry.begin(), entry.end(), '\n', '\r');
+  return entry;
+}
+
 bool writeAll(int descriptor, const std::string& bytes) {
   for (std::size_t done = 0; done < bytes.size();) {
     const ssize_t written = write(descriptor, bytes.data() + done, bytes.size() - done);
@@ -33,7 +38,7 @@ bool writeAll(int descriptor, const std::string& bytes) {
 // vesko-calc reading it meanwhile sees the old lines or the new, never half.
 void rewrite(const std::string& path, const std::deque<std::string>& lines) {
   std::string bytes;
-  for (const std::string& line : lines) bytes += line + '\n';
+  for (const std::string& line : lines) bytes += oneLine(line) + '\n';
   std::string temporary = path + ".XXXXXX";
   const int descriptor = mkstemp(temporary.data());
   if (descriptor < 0) return;
@@ -91,6 +96,7 @@ std::vector<std::string> readHistoryFile(const std::string& path, std::size_t li
     std::size_t end = bytes.find('\n', start);
     if (end == std::string::npos) end = bytes.size();
     lines.emplace_back(bytes, start, end - start);
+    std::replace(lines.back().begin(), lines.back().end(), '\r', '\n');
     start = end + 1;
     if (lines.size() > limit) {
       lines.pop_front();
@@ -115,7 +121,7 @@ bool appendHistoryFile(const std::string& path, const std::string& line, std::st
     return false;
   }
   // One write per line, so the lines of two vesko-calc at once never mix.
-  const bool written = writeAll(descriptor, line + '\n');
+  const bool written = writeAll(descriptor, oneLine(line) + '\n');
   const int failure = errno;
   const bool closed = close(descriptor) == 0;
   if (written && closed) return true;

@@ -1,5 +1,6 @@
-// The line editor's history file: one line each, the newest last, readable
-// by its owner only.
+// The line editor's history file: one entry a line, the newest last,
+// readable by its owner only. An entry of several lines is kept on one, its
+// returns written as "\r" (a byte no typed line holds).
 #pragma once
 
 #include <cstddef>

@@ -181,7 +181,6 @@ bool TerminalLineReader::readLine(std::string* line, std::string* error) {
   }
   if (result.event != EditEvent::kLineReady) return false;
   *line = std::move(result.line);
-  keep(*line);
   return true;
 }
 
@@ -210,10 +209,10 @@ EditResult TerminalLineReader::readKeys(std::string* error) {
 }
 
 // After raw mode, so that a complaint prints as usual.
-void TerminalLineReader::keep(const std::string& line) {
-  if (!editor_.remember(line) || historyPath_.empty()) return;
+void TerminalLineReader::keep(const std::string& entry) {
+  if (!editor_.remember(entry) || historyPath_.empty()) return;
   std::string failure;
-  if (appendHistoryFile(historyPath_, line, &failure)) return;
+  if (appendHistoryFile(historyPath_, entry, &failure)) return;
   std::fprintf(stderr, "vesko-calc: cannot keep the history in %s: %s (kept for this run)\n",
                historyPath_.c_str(), failure.c_str());
   historyPath_.clear();

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "host/cli/line_editor.h"
 
@@ -21,13 +22,18 @@ class TerminalLineReader {
   // The next line; false at the end of input, with `error` set when the
   // terminal failed rather than ended.
   bool readLine(std::string* line, std::string* error);
+  // Adds an entry to the history and its file: a line, or the lines of one
+  // calculation or chunk joined by "\n".
+  void keep(const std::string& entry);
+  const std::vector<std::string>& history() const { return editor_.history(); }
 
   void setPrompt(std::string prompt) { editor_.setPrompt(std::move(prompt)); }
-  void setCompleter(LineEditor::Completer completer) { editor_.setCompleter(std::move(completer)); }
+  void setCompleter(LineEditor::Completer completer, std::string wordPunctuation = "") {
+    editor_.setCompleter(std::move(completer), std::move(wordPunctuation));
+  }
 
  private:
   EditResult readKeys(std::string* error);
-  void keep(const std::string& line);
 
   LineEditor editor_;
   std::string unread_;  // typed ahead, past the line that ended

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 #include <filesystem>
+#include <limits>
 #include <new>
 #include <optional>
 
@@ -129,6 +130,16 @@ std::size_t appendRow(sqlite3_stmt* statement, FMRowVect& rows) {
   return held;
 }
 
+// Another connection's write lock is waited for, as long as a query may
+// run, rather than failing at once with "database is locked".
+void waitWhileLocked(sqlite3* handle) {
+  if (handle == nullptr) return;
+  const double milliseconds = limits.seconds * 1000;
+  const bool bounded = limits.seconds > 0 && milliseconds < std::numeric_limits<int>::max();
+  sqlite3_busy_timeout(handle,
+                       bounded ? static_cast<int>(milliseconds) : std::numeric_limits<int>::max());
+}
+
 }  // namespace
 
 bool openDatabase(const std::string& path, std::string* error, DatabaseAccess access) {
@@ -142,6 +153,7 @@ bool openDatabase(const std::string& path, std::string* error, DatabaseAccess ac
     opened = nullptr;
     status = sqlite3_open_v2(path.c_str(), &opened, SQLITE_OPEN_READONLY, nullptr);
   }
+  if (status == SQLITE_OK) waitWhileLocked(opened);
   // Reading the schema tells an SQLite file from any other file.
   if (status == SQLITE_OK)
     status = sqlite3_exec(opened, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
@@ -159,6 +171,7 @@ bool openDatabase(const std::string& path, std::string* error, DatabaseAccess ac
 
 void setQueryLimits(const QueryLimits& newLimits) {
   limits = newLimits;
+  waitWhileLocked(database);
 }
 
 QueryLimits queryLimits() {

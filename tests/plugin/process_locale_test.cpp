@@ -50,8 +50,8 @@ class ProcessLocaleTest : public PluginTest {
   }
   void SetUp() override {
     if (!available_)
-      GTEST_SKIP() << "no locale with a decimal comma: " << kCommaLocale
-                   << " is not installed and localedef cannot make it";
+      GTEST_FAIL() << "cannot run: no locale with a decimal comma: " << kCommaLocale
+                   << " is not installed and localedef cannot make it (the locales package)";
     PluginTest::SetUp();
   }
   void TearDown() override {

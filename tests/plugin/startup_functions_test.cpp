@@ -79,5 +79,49 @@ TEST_F(StartupFunctionsTest, ShellExec) {
   EXPECT_EQ(run("return vesko.shellexec('echo one; echo two >&2; exit 3')"), "one\n");
 }
 
+// A misuse names the line of the script that made it, called plainly, as
+// a tail call or from a function of its own; never a line of the start-up
+// scripts.  Errors that are not theirs pass through as they are.
+TEST_F(StartupFunctionsTest, ErrorsNameTheCallersLine) {
+  const std::string where = "[string \"-- mine...\"]:2: ";
+  const std::pair<const char*, const char*> misuses[] = {
+      {"local x = ('abc'):utf8sub()", "bad argument #1 to 'sub' (argument expected, got nil)"},
+      {"return ('abc'):utf8sub()", "bad argument #1 to 'sub' (argument expected, got nil)"},
+      {"return (''):utf8sub(2)", "invalid index (arg #2)"},
+      {"local x = ('abc'):utf8sub(4, 5)", "invalid index (arg #2)"},
+      {"return string.utf8sub({}, 1)",
+       "bad argument #1 to 'seekutf8' (string expected, got table)"},
+      {"for c in string.utf8characters('a\\255') do end", "invalid utf-8 string"},
+      {"local it = string.utf8characters('a') it() it() return it()",
+       "bad argument #2 to 'nextutf8' (number expected, got nil)"},
+      {"return vesko.totable('a', {})", "attempt to concatenate local 'sep' (a table value)"},
+      {"return vesko.totable({}, '=')", "bad argument #1 to 'gmatch' (string expected, got table)"},
+      {"local x = vesko.tolist({{}})", "invalid value (table) at index 1 in table for 'concat'"},
+      {"return vesko.tolist({k = {}}, '=')",
+       "attempt to concatenate local 'value' (a table value)"},
+      {"return vesko.shellexec({})", "bad argument #1 to 'popen' (string expected, got table)"},
+      // In a function of the script's own, its line.
+      {"local function f(s) return s:utf8sub(nil) end\nf('a')",
+       "bad argument #1 to 'sub' (argument expected, got nil)"},
+  };
+  for (const auto& [misuse, message] : misuses) {
+    EXPECT_EQ(run("-- mine\n" + std::string(misuse)), "?") << misuse;
+    EXPECT_EQ(lastError("number"), "3020") << misuse;
+    EXPECT_EQ(lastError("message"), where + message) << misuse;
+  }
+  // In a function of the script's own, its line.
+  EXPECT_EQ(lastError("message"), where + "bad argument #1 to 'sub' (argument expected, got nil)");
+
+  // The script's own error inside vesko.get keeps its own position.
+  EXPECT_EQ(run("-- mine\nvesko.Evaluate = function() error('host down') end\n"
+                "return vesko.get('TemporaryPath')"),
+            "?");
+  EXPECT_EQ(lastError("message"), where + "host down");
+  // A caught error reads the same; the functions still work after one.
+  EXPECT_EQ(run("-- mine\nlocal ok, message = pcall(function() return ('x'):utf8sub() end) "
+                "return message .. '|' .. ('h\xC3\xA9llo'):utf8sub(2, 3)"),
+            where + "bad argument #1 to 'sub' (argument expected, got nil)|\xC3\xA9l");
+}
+
 }  // namespace
 }  // namespace vesko_test

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,7 +66,7 @@ TEST(CalcShellTest, TabCompletesTheWordBeforeTheCursor) {
 class ShellSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!TerminalRun().open()) GTEST_SKIP() << "no pseudo-terminals here";
+    if (!TerminalRun().open()) GTEST_FAIL() << "cannot run: no pseudo-terminals here";
     ASSERT_NE(mkdtemp(folder_), nullptr);
   }
   void TearDown() override {
@@ -117,6 +119,85 @@ TEST_F(ShellSessionTest, CtrlCWhileACalculationRunsKeepsTheSession) {
   ASSERT_TRUE(run.answers("Vesko_RunScript(\"return kept + 1\")\r", "42\r\n"));
   ASSERT_TRUE(run.answers(".quit\r", ""));
   EXPECT_EQ(run.end(), 0);
+}
+
+// The Lua mode: chunks over several lines, values as lua5.1 shows them,
+// errors inline, completion from the live interpreter, one history entry
+// per chunk, Ctrl-R, and the mode kept for the next session.
+TEST_F(ShellSessionTest, LuaModeAtATerminal) {
+  const std::string history = std::string(folder_) + "/.vesko_calc_history";
+  {
+    TerminalRun run;
+    ASSERT_TRUE(run.open() && run.start(folder_, {}));
+    // A line without output shows once more at Enter, then the prompt.
+    auto quiet = [&run](const std::string& line, const std::string& prompt = "lua> ") {
+      return run.answers(line + "\r", line + "\x1b[K\r\n", prompt);
+    };
+    ASSERT_TRUE(quiet(".lua"));
+    ASSERT_TRUE(quiet("x = 6 * 7"));
+    ASSERT_TRUE(run.answers("=x, type(x)\r", "42\tnumber\r\n", "lua> "));
+    ASSERT_TRUE(run.answers("x + 1\r", "43\r\n", "lua> "));
+    ASSERT_TRUE(quiet("function f(a)", "  >> "));
+    ASSERT_TRUE(quiet("  return a * 2", "  >> "));
+    ASSERT_TRUE(quiet("end"));
+    // Up recalls it as one entry.
+    ASSERT_TRUE(run.answers("\x1b[A",
+                            "function f(a)\xE2\x86\xB5  return a * 2\xE2\x86\xB5"
+                            "end",
+                            ""));
+    ASSERT_TRUE(run.type("\x15"));
+    ASSERT_TRUE(run.answers("f(21)\r", "42\r\n", "lua> "));
+    ASSERT_TRUE(
+        run.answers("f({})\r", "stdin:2: attempt to perform arithmetic on local 'a'", "lua> "));
+    ASSERT_TRUE(run.answers(".traceback\r", "stack traceback:\r\n\tstdin:2: in function", "lua> "));
+    EXPECT_EQ(run.output().find("vesko-calc: a chunk"), std::string::npos);  // its own frame
+    ASSERT_TRUE(quiet(".traceback on"));
+    ASSERT_TRUE(run.answers("f(nil)\r", "(a nil value)\r\nstack traceback:", "lua> "));
+    ASSERT_TRUE(run.answers("vesko.Evalu\t(\"1 + 1\")\r", "2\r\n", "lua> "));
+    ASSERT_TRUE(run.answers("string.rev\t(\"ab\")\r", "ba\r\n", "lua> "));
+    ASSERT_TRUE(quiet("xx = {alpha = 1, alps = 2}"));
+    ASSERT_TRUE(run.answers("xx.a\t", "xx.al", ""));
+    ASSERT_TRUE(run.answers("\t", "xx.alpha  xx.alps", ""));
+    ASSERT_TRUE(
+        run.answers("\x15"
+                    "error('printed', 0)\r",
+                    "printed\r\n", "lua> "));
+
+    // The calculations share the interpreter; .mode json shows errors as
+    // errors and a text "?" as a result.
+    ASSERT_TRUE(quiet(".calc", "vesko> "));
+    ASSERT_TRUE(run.answers("Vesko_RunScript(\"return x\")\r", "42\r\n"));
+    ASSERT_TRUE(quiet(".mode json", "vesko> "));
+    ASSERT_TRUE(run.answers("Vesko_RunScript(\"return '?'\")\r", "{\"result\":\"?\"}\r\n"));
+    ASSERT_TRUE(run.answers("Vesko_RunScript(\"return 1/0\")\r", "{\"error\":1218,"));
+    ASSERT_TRUE(run.answers(".mode\r", "json\r\n"));
+    ASSERT_TRUE(quiet(".mode text", "vesko> "));
+
+    // Ctrl-R finds the function, Enter runs it whole again.
+    ASSERT_TRUE(quiet(".lua"));
+    ASSERT_TRUE(
+        run.answers("\x15"
+                    "\x12"
+                    "a * 2",
+                    "reverse-i-search 'a * 2': function f(a)", ""));
+    ASSERT_TRUE(run.answers("\r", "", "lua> "));
+    ASSERT_TRUE(run.answers("=f(4)\r", "8\r\n", "lua> "));
+    EXPECT_EQ(run.end(), 1);  // the chunks that failed
+    EXPECT_TRUE(run.settingsRestored());
+  }
+  // One entry per chunk, its lines kept together.
+  std::ifstream file(history);
+  std::stringstream text;
+  text << file.rdbuf();
+  EXPECT_NE(text.str().find("\nfunction f(a)\r  return a * 2\rend\n"), std::string::npos);
+  {
+    TerminalRun run;  // in the Lua mode, as the last one was
+    ASSERT_TRUE(run.open() && run.start(folder_, {}, "lua> "));
+    EXPECT_NE(run.output().find("Lua mode, as last time"), std::string::npos);
+    ASSERT_TRUE(run.answers("=x\r", "nil\r\n", "lua> "));
+    ASSERT_TRUE(run.answers(".calc\r", "", "vesko> "));
+    EXPECT_EQ(run.end(), 0);
+  }
 }
 
 }  // namespace

@@ -42,6 +42,19 @@ TEST_F(HistoryFileTest, KeepsTheNewestLinesAndCutsTheFileDown) {
             fs::perms::owner_read | fs::perms::owner_write);
 }
 
+TEST_F(HistoryFileTest, AnEntryOfSeveralLinesIsOneLineOfTheFile) {
+  std::string error;
+  ASSERT_TRUE(vesko_host::appendHistoryFile(path_, "(1 +\n2)", &error)) << error;
+  ASSERT_TRUE(vesko_host::appendHistoryFile(path_, "x = '\\n'", &error)) << error;
+  ASSERT_TRUE(vesko_host::appendHistoryFile(path_, "last", &error)) << error;
+  EXPECT_EQ(vesko_host::readHistoryFile(path_, 10), (Lines{"(1 +\n2)", "x = '\\n'", "last"}));
+  EXPECT_EQ(vesko_host::readHistoryFile(path_, 2), (Lines{"x = '\\n'", "last"}));
+  // Cut down to the newest, the entries keep their lines.
+  ASSERT_TRUE(vesko_host::appendHistoryFile(path_, "a\nb", &error)) << error;
+  EXPECT_EQ(vesko_host::readHistoryFile(path_, 2), (Lines{"last", "a\nb"}));
+  EXPECT_EQ(vesko_host::readHistoryFile(path_, 5), (Lines{"last", "a\nb"}));
+}
+
 TEST_F(HistoryFileTest, PipesAndDevicesAreNoHistory) {
   // A named pipe: reading waited for a writer and appending for a reader,
   // for ever, before vesko-calc showed its prompt.

@@ -175,6 +175,70 @@ TEST(LineEditorTest, UpAndDownBrowseTheHistoryWithoutLosingEdits) {
   EXPECT_EQ(editor.line(), "three");
 }
 
+// Ctrl-R looks back through the history for what is typed after it.
+TEST(LineEditorTest, CtrlRSearchesTheHistory) {
+  LineEditor editor("> ");
+  for (const char* entry : {"Upper(\"a\")", "x = 1", "Upper(\"b\")", "y = 2"})
+    editor.remember(entry);
+  Row row;
+  type(editor, "draft\x12Up", &row);
+  EXPECT_EQ(editor.line(), "Upper(\"b\")");  // the newest that holds it
+  EXPECT_NE(row.text().find("reverse-i-search 'Up': Upper(\"b\")"), std::string::npos);
+  EXPECT_EQ(editor.cursor(), 0u);
+  type(editor, "\x12");  // an older one
+  EXPECT_EQ(editor.line(), "Upper(\"a\")");
+  EXPECT_NE(type(editor, "\x12").output.find('\a'), std::string::npos);  // none older
+  EXPECT_EQ(editor.line(), "Upper(\"a\")");
+  type(editor, "\x07", &row);  // Ctrl-G: the line as it was
+  EXPECT_EQ(editor.line(), "draft");
+  EXPECT_EQ(row.text(), "> draft");
+
+  // Backspace widens the search again; Enter takes the entry found.
+  type(editor, "\x12= 1\x7f\x7f\x7f");
+  EXPECT_EQ(editor.line(), "y = 2");
+  type(editor, "x =");
+  EXPECT_EQ(editor.line(), "x = 1");
+  EditResult result = type(editor, "\r");
+  EXPECT_EQ(result.event, EditEvent::kLineReady);
+  EXPECT_EQ(result.line, "x = 1");
+
+  // A text nowhere in the history fails, and says so; an editing key ends
+  // the search and edits the entry found.
+  type(editor, "\x12zzz", &row);
+  EXPECT_NE(row.text().find("failed reverse-i-search 'zzz'"), std::string::npos);
+  type(editor, "\x03");  // Ctrl-C gives up too
+  EXPECT_EQ(editor.line(), "");
+  type(editor, "\x12y =\x05!");
+  EXPECT_EQ(editor.line(), "y = 2!");
+  type(editor, "\x15\x12\"b\x1b[C\x1b[C;");  // Right ends it, then moves
+  EXPECT_EQ(editor.line(), "Upper(\"b;\")");
+
+  LineEditor empty("> ");
+  EXPECT_NE(type(empty,
+                 "\x12"
+                 "a")
+                .output.find('\a'),
+            std::string::npos);
+  type(empty, "\r");
+  EXPECT_EQ(empty.line(), "");
+}
+
+// An entry of several lines is one line of the editor, its returns shown
+// as signs, and given back whole at Enter.
+TEST(LineEditorTest, AnEntryOfSeveralLinesIsRecalledWhole) {
+  LineEditor editor("> ");
+  EXPECT_TRUE(editor.remember("for i = 1, 2 do\n  print(i)\nend"));
+  EXPECT_FALSE(editor.remember("a\n\x1b[2J"));
+  Row row;
+  type(editor, "\x1b[A", &row);
+  EXPECT_EQ(row.text(),
+            "> for i = 1, 2 do\xE2\x86\xB5  print(i)\xE2\x86\xB5"
+            "end");
+  const EditResult result = type(editor, "\r");
+  EXPECT_EQ(result.line, "for i = 1, 2 do\n  print(i)\nend");
+  EXPECT_EQ(result.output.find('\n'), result.output.size() - 1);  // one row, then the next
+}
+
 TEST(LineEditorTest, TheRowShowsTheLineAroundTheCursor) {
   LineEditor editor("> ");
   Row row;
@@ -207,7 +271,7 @@ std::string fileText(const std::string& path) {
 }
 
 TEST(LineEditorTerminalTest, EditsRecallsAndRestoresTheTerminal) {
-  if (!TerminalRun().open()) GTEST_SKIP() << "no pseudo-terminals here";
+  if (!TerminalRun().open()) GTEST_FAIL() << "cannot run: no pseudo-terminals here";
   char folder[] = "/tmp/vesko_line_editor_XXXXXX";
   ASSERT_NE(mkdtemp(folder), nullptr);
   const std::string home = folder, historyPath = home + "/.vesko_calc_history";

@@ -39,9 +39,10 @@ class TerminalRun {
   }
 
   // Starts vesko-calc on the terminal with `options` after the program's
-  // name; true once it prompts.
+  // name; true once it shows `prompt`.
   bool start(const std::string& home,
-             std::vector<std::string> options = {"--plugin", TINY_PLUGIN_PATH}) {
+             std::vector<std::string> options = {"--plugin", TINY_PLUGIN_PATH},
+             const std::string& prompt = "vesko> ") {
     std::vector<std::string> environment = {"HOME=" + home, "TERM=xterm"};
     for (char** variable = environ; *variable != nullptr; ++variable) {
       const std::string entry = *variable;
@@ -55,7 +56,7 @@ class TerminalRun {
     for (std::string& argument : options) argv.push_back(argument.data());
     argv.push_back(nullptr);
     child_ = fork();
-    if (child_ != 0) return child_ > 0 && waitFor("vesko> ");
+    if (child_ != 0) return child_ > 0 && waitFor(prompt);
     setsid();
     const int terminal = ::open(slavePath_.c_str(), O_RDWR);
     dup2(terminal, 0);

@@ -65,14 +65,128 @@ TEST(VeskoCalcTest, TheSampleDatabaseIsOpenByDefault) {
   EXPECT_EQ(run.output, "6\n");
 }
 
-// Every "?" is status 1, a number with no text form too.
-TEST(VeskoCalcTest, EveryQuestionMarkIsStatusOne) {
+// A failure is status 1, a number with no text form too; a text that
+// reads "?" is a result like any other.
+TEST(VeskoCalcTest, FailuresAreStatusOneAndTheTextQuestionMarkIsNot) {
   CalcRun run = runCalc("'1e308 * 10'");
   EXPECT_EQ(run.output, "?\n");
   EXPECT_EQ(run.status, 1);
   run = runCalc("'1' '1/0' '2'");
   EXPECT_EQ(run.output, "1\n?\n2\n");
   EXPECT_EQ(run.status, 1);
+  run = runCalc("'\"?\"' 'Tiny_Echo(\"?\")'");
+  EXPECT_EQ(run.output, "?\n?\n");
+  EXPECT_EQ(run.status, 0);
+  run = runCalc("--json '\"?\"' '1e308 * 10' '-1e308 * 10'");
+  EXPECT_EQ(run.output,
+            "{\"result\":\"?\"}\n"
+            "{\"error\":1218,\"message\":\"the result is out of range and has no text form\"}\n"
+            "{\"error\":1218,\"message\":\"the result is out of range and has no text form\"}\n");
+  EXPECT_EQ(run.status, 1);
+}
+
+// Lua chunks, as the shell's Lua mode runs them, without a terminal.
+TEST(VeskoCalcTest, LuaChunksRunAsAtTheLuaPrompt) {
+  CalcRun run = runCommand(VESKO_CALC_PATH
+                           " --lua 'x = 6 * 7' '=x, type(x)' 'x + 1' 'return nil' 'local y = 1'"
+                           " 'string.rep(\"ab\", 2)' 'x = = 1' 2>&1");
+  EXPECT_EQ(run.output,
+            "42\tnumber\n43\nnil\nabab\nvesko-calc: stdin:1: unexpected symbol near '='\n");
+  EXPECT_EQ(run.status, 1);
+
+  // From standard input, a chunk goes on until it is complete; an error
+  // ends only its own chunk.
+  run = runCommand(
+      "printf 'function f(a)\\n  return a * 2\\nend\\n\\n=f(21)\\nfor i = 1, 2 do\\n"
+      "print(i)\\nend\\nerror(\"boom\")\\n=f(1)\\nif true then\\n' | " VESKO_CALC_PATH
+      " --lua 2>&1");
+  EXPECT_EQ(run.output,
+            "42\n1\n2\nvesko-calc: stdin:1: boom\n2\n"
+            "vesko-calc: stdin:1: 'end' expected near '<eof>'\n");
+  EXPECT_EQ(run.status, 1);
+
+  // A FILE.lua is Lua, between calculations; JSON tells values from none.
+  char path[] = "/tmp/vesko_calc_chunks_XXXXXX.lua";
+  const int descriptor = mkstemps(path, 4);
+  ASSERT_GE(descriptor, 0);
+  const std::string chunks = "t = {\n  1, 2,\n}\n=#t\n";
+  ASSERT_EQ(write(descriptor, chunks.data(), chunks.size()), static_cast<ssize_t>(chunks.size()));
+  close(descriptor);
+  run = runCommand(VESKO_CALC_PATH " '1 + 1' -f " + std::string(path) +
+                   " 'Vesko_RunScript(\"return #t\")'");
+  EXPECT_EQ(run.output, "2\n2\n2\n");
+  run = runCommand(VESKO_CALC_PATH " --json -f " + std::string(path) +
+                   " --lua 'error(\"no\", 0)' '=nil, \"\\t\"' 'return'");
+  EXPECT_EQ(run.output,
+            "{\"result\":null}\n{\"result\":\"2\"}\n{\"error\":3020,\"message\":\"no\"}\n"
+            "{\"result\":\"nil\\t\\t\"}\n{\"result\":null}\n");
+  EXPECT_EQ(run.status, 1);
+  std::remove(path);
+}
+
+// Output that cannot be written ends the run: a full disk is status 1, and
+// a reader that went away stops the calculations.
+TEST(VeskoCalcTest, OutputThatCannotBeWrittenEndsTheRun) {
+  EXPECT_EQ(runCommand(VESKO_CALC_PATH " --plugin " TINY_PLUGIN_PATH " '1' >/dev/full 2>&1").status,
+            1);
+  EXPECT_EQ(runCommand(VESKO_CALC_PATH " --lua '=1' >/dev/full 2>&1").status, 1);
+  EXPECT_NE(runCommand(VESKO_CALC_PATH " --plugin " TINY_PLUGIN_PATH " '1' 2>&1 >/dev/full")
+                .output.find("cannot write the output"),
+            std::string::npos);
+
+  // Each calculation counts itself in a file; the reader takes one line.
+  char folder[] = "/tmp/vesko_calc_pipe_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string count = std::string(folder) + "/count", many = std::string(folder) + "/many";
+  {
+    std::FILE* file = std::fopen(many.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    for (int i = 0; i < 20000; ++i)
+      std::fprintf(file,
+                   "Vesko_RunScript(\"local f = io.open('%s', 'a') f:write('x') f:close() "
+                   "return string.rep('y', 100)\")\n",
+                   count.c_str());
+    std::fclose(file);
+  }
+  const CalcRun run = runCommand(VESKO_CALC_PATH " -f " + many + " | head -1");
+  EXPECT_EQ(run.output, std::string(100, 'y') + "\n");
+  EXPECT_LT(std::filesystem::file_size(count), 1000u);  // a few buffers' worth, not 20000
+  std::filesystem::remove_all(folder);
+}
+
+// A second vesko-calc on a database file another one is writing waits for
+// it, as long as --query-seconds allows.
+TEST(VeskoCalcTest, ALockedDatabaseIsWaitedFor) {
+  char folder[] = "/tmp/vesko_calc_lock_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string database = std::string(folder) + "/shared.sqlite";
+  const std::string script = std::string(folder) + "/hold.lua";
+  std::filesystem::copy_file(SAMPLE_DATABASE_PATH, database);
+  std::filesystem::permissions(database, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  {
+    std::FILE* file = std::fopen(script.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs(
+        "vesko.ExecuteSQL('BEGIN IMMEDIATE')\n"
+        "vesko.ExecuteSQL(\"UPDATE customers SET name = name\")\n"
+        "io.open(... .. '/held', 'w'):close()\n"
+        "local t = os.time() while os.time() - t < 2 do end\n"
+        "vesko.ExecuteSQL('COMMIT')\n",
+        file);
+    std::fclose(file);
+  }
+  const std::string holder = VESKO_CALC_PATH " --db " + database + " 'Vesko_RunFile(\"" + script +
+                             "\"; \"" + folder + "\")' >/dev/null & ";
+  const std::string held = "while [ ! -e " + std::string(folder) + "/held ]; do sleep 0.05; done; ";
+  const std::string writer = VESKO_CALC_PATH " --plugin " TINY_PLUGIN_PATH " --db " + database;
+  const std::string update = " 'Tiny_Query(\"UPDATE customers SET name = name\")'";
+  CalcRun run = runCommand(holder + held + writer + " --query-seconds 30" + update + "; wait");
+  EXPECT_EQ(run.status, 0) << run.output;
+  std::filesystem::remove(std::string(folder) + "/held");
+  run = runCommand(holder + held + writer + " --query-seconds 0.2" + update + " 2>&1; wait");
+  EXPECT_NE(run.output.find("locked"), std::string::npos) << run.output;
+  std::filesystem::remove_all(folder);
 }
 
 // The sample is opened read-only: a query cannot destroy it for later
@@ -106,10 +220,22 @@ TEST(VeskoCalcTest, QueryLimitsAreOptions) {
 TEST(VeskoCalcTest, BadOptionsAndFilesEndWithStatusTwo) {
   EXPECT_EQ(runCalc("--nonsense").status, 2);
   EXPECT_EQ(runCalc("--db").status, 2);
+  EXPECT_EQ(runCalc("--db '' '1'").status, 2);  // not the sample
+  EXPECT_EQ(runCalc("--plugin '' '1'").status, 2);
+  EXPECT_EQ(runCalc("-f /tmp '1'").status, 2);  // a folder is no empty file
+  EXPECT_EQ(runCalc("-f - '1'", "").status, 0);
+  EXPECT_EQ(runCalc("-f /proc/self/mem '1'").status, 2);  // fails while read
   EXPECT_EQ(runCalc("--db /nonexistent/file.sqlite '1'").status, 2);
   EXPECT_EQ(runCalc("--plugin /nonexistent/lib.so '1'").status, 2);
   const CalcRun help = runCalc("--help");
   EXPECT_EQ(help.status, 0);
+  // The usage lines name every option the text describes.
+  std::string usage = help.output.substr(0, help.output.find("\n\n")) + " ";
+  for (char& c : usage)
+    if (c == '[' || c == ']' || c == '|' || c == '\n') c = ' ';
+  for (const char* option : {"--db", "--plugin", "--json", "--lua", "--query-seconds",
+                             "--query-memory", "-f", "-v", "--version", "-h", "--help"})
+    EXPECT_NE(usage.find(" " + std::string(option) + " "), std::string::npos) << option;
   EXPECT_NE(help.output.find("Exit status"), std::string::npos);
   EXPECT_NE(help.output.find("examples/sample.sql"), std::string::npos);
 }
@@ -156,6 +282,7 @@ TEST(VeskoCalcTest, VersionAndNegativeNumbers) {
   const CalcRun version = runCalc("--version");
   EXPECT_EQ(version.output.rfind("vesko-calc ", 0), 0u);
   EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(runCalc("-v").output, version.output);
   EXPECT_EQ(runCalc("'-1 + 3' -- '--2'").output, "2\n2\n");
 }
 
