@@ -88,12 +88,13 @@ namespace {
 // Holds the collector back while a result is built: every table and string
 // made then stays reachable, so a collection would only walk them again.
 // A higher pause puts the next cycle off; the old pause comes back at the
-// end, an error included.  Under a memory ceiling the collector is left
-// alone, since it is what keeps a script under the ceiling.
+// end, an error included.  Near a memory ceiling the collector is left
+// alone, since it is what keeps a script under the ceiling: the cycle put
+// off must still start below it.
 class CollectorHold {
  public:
   explicit CollectorHold(lua_State* L)
-      : L_(L), pause_(engine::hasMemoryCeiling() ? -1 : lua_gc(L, LUA_GCSETPAUSE, kHeldPause)) {}
+      : L_(L), pause_(roomToHold() ? lua_gc(L, LUA_GCSETPAUSE, kHeldPause) : -1) {}
   ~CollectorHold() {
     if (pause_ >= 0) lua_gc(L_, LUA_GCSETPAUSE, pause_);
   }
@@ -102,6 +103,11 @@ class CollectorHold {
 
  private:
   static constexpr int kHeldPause = 1000;  // percent: a cycle after ten times the memory
+
+  static bool roomToHold() {
+    if (!engine::hasMemoryCeiling()) return true;
+    return engine::memoryInUse() < engine::memoryCeiling() / (kHeldPause / 100);
+  }
   lua_State* L_;
   int pause_;  // the pause to put back; -1 when none was changed
 };
