@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "bench/side_by_side.h"
-#include "library/argument_bounds.h"
+#include "engine/library_guards/wrapped_functions.h"
 #include "lua.hpp"
 
 extern "C" int luaopen_lpeg(lua_State* L);
@@ -35,7 +35,7 @@ lua_State* newState(bool bounded) {
   lua_pushcfunction(L, luaopen_lpeg);
   lua_pushliteral(L, "lpeg");
   lua_call(L, 1, 0);
-  if (bounded) vesko::boundCoreLibraryArguments(L);
+  if (bounded) vesko::engine::wrapCoreLibraries(L);
   return L;
 }
 

@@ -49,9 +49,14 @@ class EnvironmentScope {
 // that a call puts back on its way out: functions/call_boundary.h).
 extern int callDepth;
 
-// Builds the interpreter and its libraries.  Answers false when no
-// interpreter can be created.  Host failures propagate as exceptions.
-bool start();
+// [-0, +0, e] Opens the libraries scripts find in L, a new interpreter
+// (library/library_set.h).
+using LibrarySet = void (*)(lua_State* L);
+
+// Builds the interpreter and opens `openLibraries` in it.  Answers false
+// when no interpreter can be created or opening fails.  Host failures
+// propagate as exceptions.
+bool start(LibrarySet openLibraries);
 
 // Closes the interpreter (running the finalizers of what it still holds)
 // and puts every stateful module of the engine back as a fresh start-up

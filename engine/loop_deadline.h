@@ -1,13 +1,13 @@
 // Loops of the plug-in's own that can run long inside one C call, where no
 // count hook ever runs, answer to the run's deadline every few thousand
-// steps.  The engine names the check at start-up; the library, which also
-// runs on bare interpreters, knows only this hook for it.
-#ifndef VESKO_LIBRARY_LOOP_DEADLINE_H
-#define VESKO_LIBRARY_LOOP_DEADLINE_H
+// steps.  The time limit names the check as it watches a new interpreter;
+// on an interpreter without one (the library's own tests) loops never stop.
+#ifndef VESKO_ENGINE_LOOP_DEADLINE_H
+#define VESKO_ENGINE_LOOP_DEADLINE_H
 
 struct lua_State;
 
-namespace vesko {
+namespace vesko::engine {
 
 // [-0, +0, e] Raises the time limit's error once the deadline has passed.
 using DeadlineCheck = void (*)(lua_State* L);
@@ -30,6 +30,6 @@ class LoopDeadline {
   int countdown_ = kStride;
 };
 
-}  // namespace vesko
+}  // namespace vesko::engine
 
 #endif

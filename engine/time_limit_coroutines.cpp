@@ -4,7 +4,7 @@
 // over the time-limit hook of the thread that resumes it and is known as
 // running while it runs (time_limit.h).
 #include "engine/time_limit.h"
-#include "library/loop_deadline.h"
+#include "engine/loop_deadline.h"
 
 namespace vesko::engine {
 

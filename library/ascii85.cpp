@@ -4,7 +4,7 @@
 
 #include <lua.hpp>
 
-#include "library/loop_deadline.h"
+#include "engine/loop_deadline.h"
 #include "library/lua_buffer.h"
 
 namespace vesko {
@@ -52,7 +52,7 @@ int ascii85Encode(lua_State* L) {
   luaL_Buffer b;
   luaL_buffinit(L, &b);
   luaL_addstring(&b, "<~");
-  LoopDeadline deadline(L);
+  engine::LoopDeadline deadline(L);
   while (n > 0) {
     deadline.step();
     // A short last group is padded with zeros and keeps one digit more than
@@ -89,7 +89,7 @@ int ascii85Decode(lua_State* L) {
   // width that a group above 2^32 - 1 cannot wrap.
   std::uint64_t value = 0;
   std::size_t pending = 0;
-  LoopDeadline deadline(L);
+  engine::LoopDeadline deadline(L);
   for (std::size_t i = 2; i < n; ++i) {
     deadline.step();
     const unsigned char c = s[i];

@@ -6,7 +6,7 @@
 
 #include <lua.hpp>
 
-#include "library/loop_deadline.h"
+#include "engine/loop_deadline.h"
 #include "library/lua_buffer.h"
 
 namespace vesko {
@@ -58,7 +58,7 @@ int base64Encode(lua_State* L) {
   luaL_Buffer b;
   luaL_buffinit(L, &b);
   constexpr std::size_t kGroupsPerBlock = LUAL_BUFFERSIZE / 4;
-  LoopDeadline deadline(L);
+  engine::LoopDeadline deadline(L);
   while (n >= 3) {
     const std::size_t groups = std::min(n / 3, kGroupsPerBlock);
     char* out = bufferRoom(&b, 4 * groups);
@@ -93,7 +93,7 @@ int base64Decode(lua_State* L) {
   std::uint32_t group = 0;
   std::size_t pending = 0;
   bool padded = false;
-  LoopDeadline deadline(L);
+  engine::LoopDeadline deadline(L);
   while (s < end) {
     deadline.step();
     if (pending == 0) {

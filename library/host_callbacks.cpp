@@ -9,7 +9,7 @@
 #include "engine/c_stack.h"
 #include "engine/engine.h"
 #include "lua.hpp"
-#include "library/loop_deadline.h"
+#include "engine/loop_deadline.h"
 #include "library/sql_parameters.h"
 #include "plugin/host_interface.h"
 
@@ -131,7 +131,7 @@ void pushRows(lua_State* L, const FMRowVect* rows) {
   // Cells that differ only where the interpreter's string hash does not
   // look (counters, ids, common prefixes) share one hash chain, so
   // interning them can take far longer than their count suggests.
-  LoopDeadline deadline(L);
+  engine::LoopDeadline deadline(L);
   for (uint32_t r = 0; r < rowCount; ++r) {
     const FMDataVect* row = host::rowsAt(rows, r);
     for (uint32_t k = 0; k < columnCount; ++k) {

@@ -162,8 +162,9 @@ int utf8Char(lua_State* L) {
 namespace {
 
 const luaL_Reg kUtf8Functions[] = {
-    {"nextutf8", nextUtf8}, {"utf8len", utf8Len},   {"seekutf8", seekUtf8},
-    {"utf8code", utf8Code}, {"utf8char", utf8Char}, {nullptr, nullptr},
+    {"nextutf8", nextUtf8},       {"utf8len", utf8Len},   {"seekutf8", seekUtf8},
+    {"utf8code", utf8Code},       {"utf8char", utf8Char}, {"isvalidutf8", isValidUtf8},
+    {"is7bitascii", is7BitAscii}, {nullptr, nullptr},
 };
 
 }  // namespace

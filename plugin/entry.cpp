@@ -9,6 +9,7 @@
 #include "engine/error_record.h"
 #include "functions/call_boundary.h"
 #include "functions/conversion.h"
+#include "library/library_set.h"
 #include "plugin/registration.h"
 #include "plugin/string_table.h"
 
@@ -49,7 +50,7 @@ int64_t enable(uint16_t hostVersion) {
   // rather than leak the running interpreter.
   if (engine::mainState != nullptr) shutDown();
   try {
-    if (!engine::start()) return kStartFailed;
+    if (!engine::start(openLibrarySet)) return kStartFailed;
   } catch (const std::exception&) {
     engine::shutdown();
     return kStartFailed;

@@ -1,4 +1,4 @@
-#include "library/debug_guards.h"
+#include "engine/library_guards/debug_library.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 
 #include <lua.hpp>
 
-namespace vesko {
+namespace vesko::engine {
 
 namespace {
 
@@ -181,4 +181,4 @@ void guardDebugLibrary(lua_State* L) {
   lua_pop(L, 1);
 }
 
-}  // namespace vesko
+}  // namespace vesko::engine

@@ -9,18 +9,18 @@
 // debug stays usable on what scripts make (Lua functions, threads, tables,
 // the userdata newproxy makes); on the libraries' objects it refuses, with
 // the usual argument error.
-#ifndef VESKO_LIBRARY_DEBUG_GUARDS_H
-#define VESKO_LIBRARY_DEBUG_GUARDS_H
+#ifndef VESKO_ENGINE_LIBRARY_GUARDS_DEBUG_LIBRARY_H
+#define VESKO_ENGINE_LIBRARY_GUARDS_DEBUG_LIBRARY_H
 
 struct lua_State;
 
-namespace vesko {
+namespace vesko::engine {
 
 // Wraps debug.getfenv, debug.setfenv, debug.setmetatable,
 // debug.getupvalue, debug.setupvalue and debug.setlocal, and notes the metatables every library has
 // registered by then.  Run at the end of start-up, once every library is open.  Stack unchanged.
 void guardDebugLibrary(lua_State* L);
 
-}  // namespace vesko
+}  // namespace vesko::engine
 
 #endif

@@ -1,4 +1,4 @@
-#include "library/socket_objects.h"
+#include "engine/library_guards/socket_objects.h"
 
 #include <algorithm>
 #include <array>
@@ -9,7 +9,7 @@
 
 #include "engine/broken_pipe.h"
 
-namespace vesko {
+namespace vesko::engine {
 
 namespace {
 
@@ -37,7 +37,7 @@ int checkedMethod(lua_State* L) {
   if (!isSocketObject(L, 1)) return luaL_typerror(L, 1, "socket");
   // LuaSocket sends without MSG_NOSIGNAL: a peer that has gone would
   // raise SIGPIPE.
-  engine::BrokenPipeScope held;
+  BrokenPipeScope held;
   return (*method)(L);
 }
 
@@ -96,4 +96,4 @@ void guardSocketObjects(lua_State* L, bool startUp) {
   }
 }
 
-}  // namespace vesko
+}  // namespace vesko::engine

@@ -6,12 +6,12 @@
 // __tostring) is therefore wrapped: it runs only on an object whose
 // metatable is one of the classes' own, and otherwise raises the usual
 // argument error.
-#ifndef VESKO_LIBRARY_SOCKET_OBJECTS_H
-#define VESKO_LIBRARY_SOCKET_OBJECTS_H
+#ifndef VESKO_ENGINE_LIBRARY_GUARDS_SOCKET_OBJECTS_H
+#define VESKO_ENGINE_LIBRARY_GUARDS_SOCKET_OBJECTS_H
 
 struct lua_State;
 
-namespace vesko {
+namespace vesko::engine {
 
 // Notes the classes LuaSocket has registered and wraps their methods; run
 // after LuaSocket's core opens at start-up (`startUp`: a new interpreter's
@@ -19,6 +19,6 @@ namespace vesko {
 // unchanged.
 void guardSocketObjects(lua_State* L, bool startUp);
 
-}  // namespace vesko
+}  // namespace vesko::engine
 
 #endif
