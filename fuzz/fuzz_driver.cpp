@@ -11,7 +11,7 @@
 namespace vesko {
 
 lua_State* fuzzState() {
-  static lua_State* const L = newLibraryState(VESKO_UTF8_SUBSTRING_SCRIPT);
+  static lua_State* const L = newLibraryState();
   return L;
 }
 

@@ -1,6 +1,6 @@
-// An interpreter with the standard libraries and this library's natives,
-// opened in the order and the way start-up opens them.  Shared by the tests
-// and the fuzz targets.
+// An interpreter with the library set that start-up opens (library_set.h),
+// opened the same way, without the rest of the engine: no anchors, no time
+// limit, no host call.  Shared by the tests and the fuzz targets.
 #ifndef VESKO_TESTS_LIBRARY_LIBRARY_STATE_H
 #define VESKO_TESTS_LIBRARY_LIBRARY_STATE_H
 
@@ -8,10 +8,9 @@ struct lua_State;
 
 namespace vesko {
 
-// A new state; runs the UTF-8 substring script read from `substringScript`,
-// a file path.  Throws std::runtime_error when the script cannot be read or
-// run.  The vesko table holds only damlevlim, fnv32a and md5.
-lua_State* newLibraryState(const char* substringScript);
+// A new state with the library set open.  Throws std::runtime_error when
+// opening fails.
+lua_State* newLibraryState();
 
 }  // namespace vesko
 

@@ -30,7 +30,7 @@ std::string withoutPosition(const std::string& message) {
 
 }  // namespace
 
-LuaHarness::LuaHarness() : L_(newLibraryState(VESKO_UTF8_SUBSTRING_SCRIPT)) {}
+LuaHarness::LuaHarness() : L_(newLibraryState()) {}
 
 LuaHarness::~LuaHarness() {
   lua_close(L_);
