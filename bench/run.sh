@@ -7,7 +7,7 @@ set -euo pipefail
 build=${1:-build}
 cd "$(dirname "$0")/.."
 cmake -S . -B "$build" -DVESKO_BENCH=ON >/dev/null
-benches=(library_bench time_limit_bench argument_bounds_bench external_call_bench run_file_bench sql_bench)
+benches=(library_bench time_limit_bench library_guards_bench external_call_bench run_file_bench sql_bench)
 cmake --build "$build" -j"$(nproc)" --target "${benches[@]}" vesko-calc
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
