@@ -59,6 +59,8 @@ struct Opener {
   lua_CFunction open;
 };
 
+// Opened before the start-up scripts and re, which take copies of their
+// functions.
 constexpr Opener kFirstSet[] = {
     {"", luaopen_base},          {"package", luaopen_package}, {"table", luaopen_table},
     {"io", luaopen_io},          {"os", luaopen_os},           {"string", luaopen_string},
@@ -67,6 +69,7 @@ constexpr Opener kFirstSet[] = {
     {"vesko", openVeskoLibrary},
 };
 
+// Opened after them.
 constexpr Opener kSecondSet[] = {
     {"pack", openPack},     {"base64", openBase64},     {"ascii85", openAscii85},
     {"mime", openMimeCore}, {"socket", openSocketCore},
