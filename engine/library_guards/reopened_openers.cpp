@@ -1,3 +1,6 @@
+// The bundled libraries opened again through package.loadlib or require:
+// what they open is wrapped like the first time, and the interpreter's own
+// openers are refused.
 #include <dlfcn.h>
 
 #include <cstring>

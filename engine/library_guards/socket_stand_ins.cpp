@@ -1,3 +1,5 @@
+// Stand-ins for the objects socket.select is given, so that the library
+// writes no descriptor outside its fixed-size sets.
 #include <sys/select.h>
 
 #include <cmath>
