@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/plugins/function_registry.h"
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {

@@ -1,5 +1,5 @@
 // The error record and Vesko_LastError's formats.
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {

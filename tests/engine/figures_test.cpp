@@ -1,5 +1,5 @@
 // vesko.Stats(): the figures after a known sequence of calls.
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {

@@ -11,7 +11,7 @@
 #include <future>
 #include <thread>
 
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/plugin/plugin_fixture.h"
-#include "tests/temporary_database.h"
+#include "tests/support/plugin_fixture.h"
+#include "tests/support/temporary_database.h"
 
 namespace vesko_test {
 namespace {

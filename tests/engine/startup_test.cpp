@@ -1,5 +1,5 @@
 // The Lua environment start-up builds.
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {

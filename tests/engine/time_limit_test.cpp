@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {

@@ -2,7 +2,7 @@
 // C functions as bodies, metamethods and finalizers that call back in, and
 // scripts that rewrite the registry.  Run under valgrind too: the
 // interpreter is not instrumented for ASan.
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {

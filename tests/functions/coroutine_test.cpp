@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {

@@ -11,9 +11,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tests/plugin/host_failure_sweep.h"
-#include "tests/plugin/plugin_fixture.h"
-#include "tests/temporary_database.h"
+#include "tests/support/host_failure_sweep.h"
+#include "tests/support/plugin_fixture.h"
+#include "tests/support/temporary_database.h"
 
 namespace vesko_test {
 namespace {

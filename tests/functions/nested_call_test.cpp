@@ -1,6 +1,6 @@
 // External functions called again from a calculation that a running script
 // evaluates: the outer call must come through intact.
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <future>
 
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {

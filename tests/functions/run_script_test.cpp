@@ -1,6 +1,6 @@
 // Vesko_RunScript: arguments, results, error codes and the stack between
 // calls.
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {
@@ -114,41 +114,6 @@ TEST_F(RunScriptTest, ANumberScriptIsReadAsItsText) {
   Value result;
   EXPECT_EQ(call("Vesko_RunScript", {numberValue(7)}, &result), -1);
   EXPECT_EQ(lastError("number"), "3010");
-}
-
-}  // namespace
-}  // namespace vesko_test
-
-namespace vesko_test {
-namespace {
-
-// An interpreter with a memory ceiling, so a script can run out of memory
-// without exhausting the machine.
-class MemoryLimitTest : public PluginTest {
- protected:
-  void SetUp() override {
-    setenv("VESKO_LUA_MEMORY_LIMIT", "16000000", 1);
-    PluginTest::SetUp();
-    unsetenv("VESKO_LUA_MEMORY_LIMIT");
-  }
-};
-
-TEST_F(MemoryLimitTest, RunningOutOfMemoryIs3022AndTheStateLivesOn) {
-  EXPECT_EQ(run("local s = string.rep('x', 100000000) return #s"), "?");
-  EXPECT_EQ(lastError(), "3022: not enough memory");
-  EXPECT_EQ(run("return #string.rep('x', 1000)"), "1000");
-}
-
-}  // namespace
-}  // namespace vesko_test
-
-namespace vesko_test {
-namespace {
-
-TEST_F(MemoryLimitTest, AScriptTooBigToLoadIs3012) {
-  const std::string script = "return '" + std::string(20000000, 'x') + "'";
-  EXPECT_EQ(run(script), "?");
-  EXPECT_EQ(lastError("number"), "3012");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Vesko_Version in each of its forms.
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "tests/plugin/plugin_fixture.h"
-#include "tests/temporary_database.h"
+#include "tests/support/plugin_fixture.h"
+#include "tests/support/temporary_database.h"
 
 namespace vesko_test {
 namespace {

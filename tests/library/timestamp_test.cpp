@@ -1,7 +1,7 @@
 // The vesko.timestamp type as scripts see it.
 #include <cstdlib>
 
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {

@@ -1,6 +1,6 @@
 // vesko.totable, vesko.tolist, vesko.get and vesko.shellexec, written in
 // Lua by the start-up script.
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {

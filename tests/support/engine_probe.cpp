@@ -1,4 +1,4 @@
-#include "tests/plugin/engine_probe.h"
+#include "tests/support/engine_probe.h"
 
 #include <dlfcn.h>
 #include <elf.h>

@@ -6,8 +6,8 @@
 // The plug-in exports nothing but its entry point, so the probe finds the
 // engine's variables in the library file's own symbol table, at the
 // address the library was loaded at.
-#ifndef VESKO_TESTS_PLUGIN_ENGINE_PROBE_H
-#define VESKO_TESTS_PLUGIN_ENGINE_PROBE_H
+#ifndef VESKO_TESTS_SUPPORT_ENGINE_PROBE_H
+#define VESKO_TESTS_SUPPORT_ENGINE_PROBE_H
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // Fails each host operation of one step in turn: the sweep that every test
 // of a handler's host failures runs.
-#ifndef VESKO_TESTS_PLUGIN_HOST_FAILURE_SWEEP_H
-#define VESKO_TESTS_PLUGIN_HOST_FAILURE_SWEEP_H
+#ifndef VESKO_TESTS_SUPPORT_HOST_FAILURE_SWEEP_H
+#define VESKO_TESTS_SUPPORT_HOST_FAILURE_SWEEP_H
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // A test that loads the real plug-in, enables it, and afterwards checks
 // that the interpreter is at rest, as every call must leave it, and that
 // the plug-in deleted every host object it made, exactly once.
-#ifndef VESKO_TESTS_PLUGIN_FIXTURE_H
-#define VESKO_TESTS_PLUGIN_FIXTURE_H
+#ifndef VESKO_TESTS_SUPPORT_PLUGIN_FIXTURE_H
+#define VESKO_TESTS_SUPPORT_PLUGIN_FIXTURE_H
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 #include "host/plugins/plugin_loader.h"
 #include "host/substitute_host.h"
-#include "tests/plugin/engine_probe.h"
+#include "tests/support/engine_probe.h"
 
 namespace vesko_test {
 

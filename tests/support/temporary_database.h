@@ -1,7 +1,7 @@
 // A temporary SQLite file made from SQL and opened as the host's database
 // file, for the tests of queries.
-#ifndef VESKO_TESTS_TEMPORARY_DATABASE_H
-#define VESKO_TESTS_TEMPORARY_DATABASE_H
+#ifndef VESKO_TESTS_SUPPORT_TEMPORARY_DATABASE_H
+#define VESKO_TESTS_SUPPORT_TEMPORARY_DATABASE_H
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -1,7 +1,7 @@
 // Counts, positions, widths and repetitions out of range for the bundled
 // libraries: an argument error instead of a write out of bounds or a loop
 // without end, and today's behaviour for every value in range.
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {
