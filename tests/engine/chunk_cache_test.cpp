@@ -169,14 +169,7 @@ TEST_F(ChunkCacheTest, RunFileAlwaysReadsTheFileAgain) {
 }
 
 // A ceiling low enough that loading a large text runs out of memory.
-class ChunkCacheMemoryTest : public PluginTest {
- protected:
-  void SetUp() override {
-    setenv("VESKO_LUA_MEMORY_LIMIT", "16000000", 1);
-    PluginTest::SetUp();
-    unsetenv("VESKO_LUA_MEMORY_LIMIT");
-  }
-};
+using ChunkCacheMemoryTest = PluginWithCeilingTest<16000000>;
 
 TEST_F(ChunkCacheMemoryTest, RunningOutOfMemoryWhileLoadingStays3012) {
   const std::string script = "return #'" + std::string(4000000, 'x') + "'";

@@ -83,14 +83,7 @@ TEST_F(FiguresTest, NestingDepthAndRunsTheTimeLimitStopped) {
 }
 
 // With a ceiling: its figure, and the cache's share of it.
-class FiguresCeilingTest : public PluginTest {
- protected:
-  void SetUp() override {
-    setenv("VESKO_LUA_MEMORY_LIMIT", "4000000", 1);
-    PluginTest::SetUp();
-    unsetenv("VESKO_LUA_MEMORY_LIMIT");
-  }
-};
+using FiguresCeilingTest = PluginWithCeilingTest<4000000>;
 
 TEST_F(FiguresCeilingTest, TheCachesStayWithinAQuarterOfTheCeilingAndGiveItBack) {
   EXPECT_EQ(run("return vesko.Stats().memory.limit"), "4000000");

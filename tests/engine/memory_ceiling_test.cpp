@@ -184,16 +184,7 @@ TEST_F(CeilingTest, TheErrorRecordKeepsAShortenedMessage) {
   EXPECT_EQ(call("Vesko_LastError", "message"), std::string(65536, 'x'));
 }
 
-// An interpreter with a memory ceiling, so a script can run out of memory
-// without exhausting the machine.
-class MemoryLimitTest : public PluginTest {
- protected:
-  void SetUp() override {
-    setenv("VESKO_LUA_MEMORY_LIMIT", "16000000", 1);
-    PluginTest::SetUp();
-    unsetenv("VESKO_LUA_MEMORY_LIMIT");
-  }
-};
+using MemoryLimitTest = PluginWithCeilingTest<16000000>;
 
 TEST_F(MemoryLimitTest, RunningOutOfMemoryIs3022AndTheStateLivesOn) {
   EXPECT_EQ(run("local s = string.rep('x', 100000000) return #s"), "?");

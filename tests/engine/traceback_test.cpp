@@ -1,6 +1,5 @@
 // Vesko_LastError("traceback"): the call chain of the last run-time error,
 // for each run function, and nothing else of the error record changed.
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -214,14 +213,7 @@ TEST_F(TracebackTest, TheTimeLimitStillStopsALoop) {
 }
 
 // An interpreter with a memory ceiling, nearly all of it in use.
-class TracebackMemoryTest : public PluginTest {
- protected:
-  void SetUp() override {
-    setenv("VESKO_LUA_MEMORY_LIMIT", "8000000", 1);
-    PluginTest::SetUp();
-    unsetenv("VESKO_LUA_MEMORY_LIMIT");
-  }
-};
+using TracebackMemoryTest = PluginWithCeilingTest<8000000>;
 
 TEST_F(TracebackMemoryTest, TheErrorStaysWhenMemoryIsShort) {
   // The message exists before memory runs out, so raising it needs none.

@@ -146,20 +146,7 @@ TEST_F(CallBoundaryTest, ManyCallsOfEveryWayLeaveTheMemoryWhereItWas) {
 }
 
 // Enabled under a small memory ceiling.
-class CeilingBoundaryTest : public LoadedPluginTest {
- protected:
-  void SetUp() override {
-    LoadedPluginTest::SetUp();
-    setenv("VESKO_LUA_MEMORY_LIMIT", "3000000", 1);
-    ASSERT_EQ(vesko_host::enablePlugin(plugin_), 53);
-    unsetenv("VESKO_LUA_MEMORY_LIMIT");
-  }
-  std::string run(const std::string& script) {
-    Value result;
-    if (vesko_host::callExternal("Vesko_RunScript", {textValue(script)}, &result) != 0) return "?";
-    return vesko_host::textForm(result);
-  }
-};
+using CeilingBoundaryTest = PluginWithCeilingTest<3000000>;
 
 TEST_F(CeilingBoundaryTest, TheLastOfManyCallsWorksLikeTheFirst) {
   const int calls = soakCalls();

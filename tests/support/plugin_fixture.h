@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,18 @@ class PluginTest : public LoadedPluginTest {
   std::string run(const std::string& script, std::vector<Value> arguments = {}) {
     arguments.insert(arguments.begin(), vesko_host::textValue(script));
     return text("Vesko_RunScript", arguments);
+  }
+};
+
+// Enabled with a memory ceiling of `kBytes`, so that a script can run out
+// of memory without exhausting the machine.
+template <long kBytes>
+class PluginWithCeilingTest : public PluginTest {
+ protected:
+  void SetUp() override {
+    setenv("VESKO_LUA_MEMORY_LIMIT", std::to_string(kBytes).c_str(), 1);
+    PluginTest::SetUp();
+    unsetenv("VESKO_LUA_MEMORY_LIMIT");
   }
 };
 
