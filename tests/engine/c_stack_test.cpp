@@ -46,12 +46,6 @@ class CStackTest : public PluginTest {
     EXPECT_NE(message.find(part), std::string::npos) << message;
   }
 
-  std::string callFunction(const std::string& name, const std::vector<Value>& arguments) {
-    std::vector<Value> all{textValue(name)};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    return text("Vesko_CallFunction", all);
-  }
-
   std::string repeated(const std::string& piece, int count) {
     std::string all;
     for (int i = 0; i < count; ++i) all += piece;

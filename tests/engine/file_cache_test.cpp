@@ -51,7 +51,6 @@ class FileCacheTest : public PluginTest {
     timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - secondsAgo, nanoseconds}};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
   }
-  std::string runFile(const std::string& path) { return text("Vesko_RunFile", {textValue(path)}); }
   // One figure of vesko.Stats(), by its Lua path ("files.hits").
   std::string figure(const std::string& path) { return run("return vesko.Stats()." + path); }
 

@@ -45,13 +45,6 @@ class CoroutineSafetyTest : public PluginTest {
       end)lua"),
               "");
   }
-  std::string callFunction(const std::string& name, std::vector<Value> arguments = {}) {
-    arguments.insert(arguments.begin(), textValue(name));
-    return text("Vesko_CallFunction", arguments);
-  }
-  std::string resume(const std::vector<Value>& arguments = {}) {
-    return text("Vesko_ResumeFunction", arguments);
-  }
 };
 
 TEST_F(CoroutineSafetyTest, CFunctionsThatYieldRunThroughATrampoline) {

@@ -32,20 +32,6 @@ class CoroutineTest : public PluginTest {
     )"),
               "");
   }
-  std::string callFunction(const std::string& name, std::vector<Value> arguments = {},
-                           Value* result = nullptr) {
-    arguments.insert(arguments.begin(), textValue(name));
-    Value local;
-    Value* out = result != nullptr ? result : &local;
-    if (call("Vesko_CallFunction", arguments, out) != 0) return "?";
-    return vesko_host::textForm(*out);
-  }
-  std::string resume(const std::vector<Value>& arguments = {}, Value* result = nullptr) {
-    Value local;
-    Value* out = result != nullptr ? result : &local;
-    if (call("Vesko_ResumeFunction", arguments, out) != 0) return "?";
-    return vesko_host::textForm(*out);
-  }
 };
 
 TEST_F(CoroutineTest, AGeneratorDrivenByTheHost) {

@@ -12,16 +12,9 @@ namespace vesko_test {
 namespace {
 
 using vesko_host::dateValue;
-using vesko_host::numberValue;
 using vesko_host::textValue;
 
-class HandlerSafetyTest : public PluginTest {
- protected:
-  std::string callFunction(const std::string& name, std::vector<Value> arguments = {}) {
-    arguments.insert(arguments.begin(), textValue(name));
-    return text("Vesko_CallFunction", arguments);
-  }
-};
+using HandlerSafetyTest = PluginTest;
 
 TEST_F(HandlerSafetyTest, ACounterfeitTimestampIsNoTimestamp) {
   // Zero-size userdata dressed as a timestamp: the debug library refuses

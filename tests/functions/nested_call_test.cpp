@@ -5,7 +5,6 @@
 namespace vesko_test {
 namespace {
 
-using vesko_host::textValue;
 
 class NestedCallTest : public PluginTest {
  protected:
@@ -19,10 +18,6 @@ class NestedCallTest : public PluginTest {
       end)"),
               "");
   }
-  std::string callFunction(const std::string& name) {
-    return text("Vesko_CallFunction", {textValue(name)});
-  }
-  std::string resume() { return text("Vesko_ResumeFunction"); }
 };
 
 TEST_F(NestedCallTest, ARunScriptInsideARunningChunk) {

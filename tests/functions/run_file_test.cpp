@@ -36,14 +36,6 @@ class RunFileTest : public PluginTest {
     std::ofstream(path) << text;
     return path.string();
   }
-  std::string runFile(const std::string& path, std::vector<Value> arguments = {},
-                      Value* result = nullptr) {
-    arguments.insert(arguments.begin(), textValue(path));
-    Value local;
-    Value* out = result != nullptr ? result : &local;
-    if (call("Vesko_RunFile", arguments, out) != 0) return "?";
-    return vesko_host::textForm(*out);
-  }
 
   fs::path folder_;
 };

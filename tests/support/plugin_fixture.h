@@ -59,11 +59,14 @@ class PluginTest : public LoadedPluginTest {
     return vesko_host::callExternal(name, arguments, result != nullptr ? result : &ignored);
   }
 
-  // The result's text form, or "?" when the function failed.
-  std::string text(const std::string& name, const std::vector<Value>& arguments = {}) {
-    Value result;
-    if (call(name, arguments, &result) != 0) return "?";
-    return vesko_host::textForm(result);
+  // The result's text form, or "?" when the function failed; the result
+  // itself in *result.
+  std::string text(const std::string& name, const std::vector<Value>& arguments = {},
+                   Value* result = nullptr) {
+    Value ignored;
+    Value* out = result != nullptr ? result : &ignored;
+    if (call(name, arguments, out) != 0) return "?";
+    return vesko_host::textForm(*out);
   }
 
   std::string lastError(const std::string& format = "") {
@@ -75,6 +78,21 @@ class PluginTest : public LoadedPluginTest {
   std::string run(const std::string& script, std::vector<Value> arguments = {}) {
     arguments.insert(arguments.begin(), vesko_host::textValue(script));
     return text("Vesko_RunScript", arguments);
+  }
+
+  // The external functions that take a name or a path first, as text().
+  std::string runFile(const std::string& path, std::vector<Value> arguments = {},
+                      Value* result = nullptr) {
+    arguments.insert(arguments.begin(), vesko_host::textValue(path));
+    return text("Vesko_RunFile", arguments, result);
+  }
+  std::string callFunction(const std::string& name, std::vector<Value> arguments = {},
+                           Value* result = nullptr) {
+    arguments.insert(arguments.begin(), vesko_host::textValue(name));
+    return text("Vesko_CallFunction", arguments, result);
+  }
+  std::string resume(const std::vector<Value>& arguments = {}, Value* result = nullptr) {
+    return text("Vesko_ResumeFunction", arguments, result);
   }
 };
 

@@ -11,7 +11,6 @@ namespace vesko_test {
 namespace {
 
 using vesko_host::numberValue;
-using vesko_host::textValue;
 using LibrarySafetyTest = PluginTest;
 
 TEST_F(LibrarySafetyTest, DebugCannotChangeWhatLibrariesKeep) {
