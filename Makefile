@@ -49,15 +49,19 @@ test-sanitize: deps
 	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j$(JOBS)
 
 # The interpreter library is not instrumented; memcheck sees inside it.
+PLUGIN_TESTS = engine/engine_tests functions/functions_tests library/library_tests \
+               scripts/scripts_tests plugin/plugin_tests end_to_end/end_to_end_tests
 test-valgrind: build
-	VESKO_SOAK_CALLS=500 valgrind --quiet --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
-	  $(BUILD)/tests/plugin/plugin_tests
+	set -e; for tests in $(PLUGIN_TESTS); do \
+	  VESKO_SOAK_CALLS=500 valgrind --quiet --error-exitcode=1 --leak-check=full \
+	    --errors-for-leak-kinds=definite $(BUILD)/tests/$$tests; \
+	done
 
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESKO_TSAN=ON -DVESKO_BENCH=OFF \
 	  -DVESKO_WERROR=$(WERROR)
-	cmake --build $(TSAN_BUILD) -j$(JOBS) --target plugin_tests
-	$(TSAN_BUILD)/tests/plugin/plugin_tests --gtest_filter='ThreadsTest.*'
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target end_to_end_tests
+	$(TSAN_BUILD)/tests/end_to_end/end_to_end_tests --gtest_filter='ThreadsTest.*'
 
 # The other compiler, at full optimisation.
 test-clang: deps

@@ -4,8 +4,8 @@
 #include <memory>
 #include <sstream>
 
-#include "tests/plugin/host_failure_sweep.h"
-#include "tests/plugin/plugin_fixture.h"
+#include "tests/support/host_failure_sweep.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace vesko_test {
 namespace {

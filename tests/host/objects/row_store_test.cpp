@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "tests/host/host_test_support.h"
-#include "tests/temporary_database.h"
+#include "tests/support/temporary_database.h"
 
 namespace vesko_test {
 namespace {
