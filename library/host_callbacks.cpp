@@ -87,29 +87,35 @@ namespace {
 
 // Holds the collector back while a result is built: every table and string
 // made then stays reachable, so a collection would only walk them again.
-// A higher pause puts the next cycle off; the old pause comes back at the
-// end, an error included.  Near a memory ceiling the collector is left
-// alone, since it is what keeps a script under the ceiling: the cycle put
-// off must still start below it.
+// A higher pause puts the next cycle off; the script's own pause comes back
+// at the end, an error included.  Under a memory ceiling the collector is
+// what keeps a script below it, so a cycle put off must still start well
+// below the ceiling: the pause is the longest that allows for the memory in
+// use, and follows it as the result grows, down to the script's own.
 class CollectorHold {
  public:
-  explicit CollectorHold(lua_State* L)
-      : L_(L), pause_(roomToHold() ? lua_gc(L, LUA_GCSETPAUSE, kHeldPause) : -1) {}
-  ~CollectorHold() {
-    if (pause_ >= 0) lua_gc(L_, LUA_GCSETPAUSE, pause_);
-  }
+  explicit CollectorHold(lua_State* L) : L_(L), pause_(lua_gc(L, LUA_GCSETPAUSE, 0)) { follow(); }
+  ~CollectorHold() { lua_gc(L_, LUA_GCSETPAUSE, pause_); }
   CollectorHold(const CollectorHold&) = delete;
   CollectorHold& operator=(const CollectorHold&) = delete;
 
- private:
-  static constexpr int kHeldPause = 1000;  // percent: a cycle after ten times the memory
+  // Fits the pause to the memory in use now.
+  void follow() { lua_gc(L_, LUA_GCSETPAUSE, std::max(pause_, heldPause())); }
 
-  static bool roomToHold() {
-    if (!engine::hasMemoryCeiling()) return true;
-    return engine::memoryInUse() < engine::memoryCeiling() / (kHeldPause / 100);
+ private:
+  static constexpr int kLongestPause = 1000;  // percent: a cycle after ten times the memory
+
+  // A cycle that ends while the hold lasts starts the next one at the pause
+  // (a percentage) of the memory it keeps, at most the memory in use.  The
+  // next starts by half the ceiling, so that it ends before the ceiling.
+  static int heldPause() {
+    if (!engine::hasMemoryCeiling()) return kLongestPause;
+    const std::size_t percentOfUse = std::max<std::size_t>(engine::memoryInUse() / 100, 1);
+    return static_cast<int>(
+        std::min<std::size_t>(kLongestPause, engine::memoryCeiling() / 2 / percentOfUse));
   }
   lua_State* L_;
-  int pause_;  // the pause to put back; -1 when none was changed
+  int pause_;  // the script's own
 };
 
 // [-0, +1] The result table for `rows`: one table per row, keyed "f1",
@@ -159,6 +165,7 @@ void pushRows(lua_State* L, const FMRowVect* rows) {
       lua_rawset(L, -3);
     }
     lua_rawset(L, table);
+    hold.follow();
   }
   lua_settop(L, table);
 }
