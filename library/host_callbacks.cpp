@@ -107,12 +107,13 @@ class CollectorHold {
 
   // A cycle that ends while the hold lasts starts the next one at the pause
   // (a percentage) of the memory it keeps, at most the memory in use.  The
-  // next starts by half the ceiling, so that it ends before the ceiling.
+  // next starts by a third of the ceiling: memory goes on growing while a
+  // cycle runs, and the cycle must end before the ceiling.
   static int heldPause() {
     if (!engine::hasMemoryCeiling()) return kLongestPause;
     const std::size_t percentOfUse = std::max<std::size_t>(engine::memoryInUse() / 100, 1);
     return static_cast<int>(
-        std::min<std::size_t>(kLongestPause, engine::memoryCeiling() / 2 / percentOfUse));
+        std::min<std::size_t>(kLongestPause, engine::memoryCeiling() / 3 / percentOfUse));
   }
   lua_State* L_;
   int pause_;  // the script's own

@@ -119,16 +119,16 @@ TEST_F(HostCallbacksTest, QueriesInALoopStayUnderTheCeiling) {
   for (const char* pause : {"200", "100"}) {
     EXPECT_EQ(run(std::string("collectgarbage('setpause', ") + pause + R"()
       collectgarbage()
-      vesko.MemoryLimit(collectgarbage('count') * 1024 + 2^23)
+      vesko.MemoryLimit(collectgarbage('count') * 1024 + 3 * 2^20)
       local kept = {}
-      for i = 1, 60 do
+      for i = 1, 40 do
         local rows = vesko.ExecuteSQL("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL "
-          .. "SELECT x + 1 FROM n WHERE x < 8000) SELECT x, 'cell ' || x FROM n")
+          .. "SELECT x + 1 FROM n WHERE x < 4000) SELECT x, 'cell ' || x FROM n")
         kept[i] = rows[i].f2
       end
       vesko.MemoryLimit(0)
-      return kept[60] .. ' ' .. collectgarbage('setpause', 200))"),
-              std::string("cell 60 ") + pause)
+      return kept[40] .. ' ' .. collectgarbage('setpause', 200))"),
+              std::string("cell 40 ") + pause)
         << lastError();
   }
 }
